@@ -10,9 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "ostrel-core/numeric/cmo_core.h"
 #include "ostrel-core/numeric/ema_core.h"
+#include "ostrel-core/numeric/mama_core.h"
+#include "ostrel-core/numeric/vwma_core.h"
 #include "ostrel-core/numeric/wilder_core.h"
 #include "ostrel-core/numeric/wma_core.h"
+#include "ostrel-core/numeric/zlema_core.h"
 
 namespace ostrel {
 namespace {
@@ -165,6 +169,83 @@ TEST(MaCores, SmallExamples) {
                  numeric::WilderCore::create(0).has_value()})
     EXPECT_FALSE(r);
   EXPECT_FALSE(numeric::WmaCore::create(MAX_PERIOD + 1).has_value());
+}
+
+// The incremental cores against a fresh computation over the accepted history.
+TEST(MaCores, CmoZlemaVwmaMatchPlainRecomputation) {
+  for (const auto& [id, xs] : adversarial_series()) {
+    const std::vector<double> acc = finite_only(xs);
+    for (std::size_t n : {1u, 2u, 5u, 14u}) {
+      numeric::CmoCore cmo(n);
+      numeric::ZlemaCore zl(n);
+      numeric::EmaCore zl_ema(n);
+      numeric::VwmaCore vw(n);
+      const std::size_t lag = (n - 1) / 2;
+      for (std::size_t k = 0; k < acc.size(); ++k) {
+        const double x = acc[k];
+        // Cmo: sums of the last n ups and downs.
+        auto c = cmo.push(x);
+        if (k < n) {
+          EXPECT_FALSE(c) << id;
+        } else {
+          double su = 0, sd = 0;
+          for (std::size_t j = k + 1 - n; j <= k; ++j) {
+            const double d = acc[j] - acc[j - 1];
+            su += std::max(d, 0.0);
+            sd += std::max(-d, 0.0);
+          }
+          const double want = su + sd != 0 ? (su - sd) * 100 / (su + sd) : 0.0;
+          ASSERT_TRUE(c);
+          EXPECT_TRUE(close_to(*c, want, 1e-7)) << id << " n=" << n << " k=" << k << " " << *c
+                                                << " vs " << want;
+        }
+        // Zlema: the EMA of 2 * x - x[lag back], exactly.
+        auto z = zl.push(x);
+        std::optional<double> zw;
+        if (k >= lag) zw = zl_ema.push(std::fma(2.0, x, -acc[k - lag]));
+        EXPECT_EQ(z.has_value(), zw.has_value()) << id;
+        if (z && zw) {
+          EXPECT_EQ(*z, *zw) << id << " n=" << n;
+        }
+        // Vwma: volumes cycle through 0 so both branches run; the close doubles as a scale.
+        const double vol = static_cast<double>((k * 7) % 5);
+        auto v = vw.push(x, vol);
+        if (k + 1 < n) {
+          EXPECT_FALSE(v);
+        } else {
+          double pv = 0, sv = 0, sc = 0;
+          for (std::size_t j = k + 1 - n; j <= k; ++j) {
+            const double vj = static_cast<double>((j * 7) % 5);
+            pv += acc[j] * vj;
+            sv += vj;
+            sc += acc[j];
+          }
+          const double want = sv > 0 ? pv / sv : sc / static_cast<double>(n);
+          ASSERT_TRUE(v);
+          EXPECT_TRUE(close_to(*v, want, 1e-7)) << id << " n=" << n << " k=" << k;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(numeric::ZlemaCore(20).warmup_period(), 9u + 20u);
+}
+
+TEST(MaCores, MamaFirstValueAtInput33AndStaysBetweenPrices) {
+  numeric::MamaCore core(0.5, 0.05);
+  std::mt19937_64 rng(3);
+  std::normal_distribution<double> step(0.0, 1.0);
+  double p = 50, lo = p, hi = p;
+  for (std::size_t k = 1; k <= 300; ++k) {
+    p += step(rng);
+    lo = std::min(lo, p);
+    hi = std::max(hi, p);
+    auto v = core.push(p);
+    ASSERT_EQ(v.has_value(), k >= 33) << k;
+    // Both lines are convex mixes of past prices, so they never leave the price range.
+    if (v) {
+      EXPECT_TRUE(v->mama >= lo && v->mama <= hi && v->fama >= lo && v->fama <= hi) << k;
+    }
+  }
 }
 
 }  // namespace
