@@ -14,6 +14,7 @@
 #include "../numeric/ring.h"
 #include "../numeric/rolling_mean.h"
 #include "../numeric/rsi_core.h"
+#include "../numeric/wma_core.h"
 #include "families.h"
 #include "momentum_common.h"
 
@@ -26,6 +27,7 @@ namespace {
 using numeric::Ring;
 using numeric::RollingMean;
 using numeric::RsiCore;
+using numeric::WmaCore;
 using momentum::check_max;
 using momentum::check_nonzero;
 using momentum::clamp;
@@ -715,6 +717,35 @@ class Kst {
   std::array<double, 2> extras_{};
 };
 
+// Coppock curve: a weighted average of the sum of two rates of change.
+class Coppock {
+ public:
+  static constexpr InputKind kInput = InputKind::Close;
+  [[nodiscard]] static Result<Coppock, IndicatorError> create(std::size_t a, std::size_t b,
+                                                              std::size_t c) {
+    if (auto s = check_nonzero({a, b, c}); !s) return s.error();
+    if (auto s = check_max({a, b, c}); !s) return s.error();
+    return Coppock(*Roc::create(a), *Roc::create(b), WmaCore(c));
+  }
+
+  std::optional<double> push(double close) {
+    const auto ra = first_.push(close);
+    const auto rb = second_.push(close);
+    if (!ra || !rb) return std::nullopt;
+    return wma_.push(*ra + *rb);
+  }
+
+  std::size_t warmup_period() const {
+    return std::max(first_.warmup_period(), second_.warmup_period()) - 1 + wma_.period();
+  }
+
+ private:
+  Coppock(Roc a, Roc b, WmaCore wma)
+      : first_(std::move(a)), second_(std::move(b)), wma_(std::move(wma)) {}
+  Roc first_, second_;
+  WmaCore wma_;
+};
+
 // Distance of the close from its moving average, in percent of the average.
 class DisparityIndex {
  public:
@@ -812,6 +843,9 @@ void register_momentum(FamilyTable& t) {
   t.add("Pmo", [](const Params& p) { return wrap(Pmo::create(p.n(0), p.n(1))); }, {35, 20});
   t.add("Kst", [](const Params& p) { return wrap(Kst::create(p)); },
         {10, 15, 20, 30, 10, 10, 10, 15, 9});
+  t.add("Coppock",
+        [](const Params& p) { return wrap(Coppock::create(p.n(0), p.n(1), p.n(2))); },
+        {14, 11, 10});
   t.add("DisparityIndex", [](const Params& p) { return wrap(DisparityIndex::create(p.n(0))); },
         {14});
   t.add("Dpo", [](const Params& p) { return wrap(Dpo::create(p.n(0))); }, {20});
