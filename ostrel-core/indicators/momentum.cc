@@ -24,13 +24,13 @@ void register_momentum_averages(FamilyTable& t);
 
 namespace {
 
+using momentum::check_max;
+using momentum::check_nonzero;
+using momentum::clamp;
 using numeric::Ring;
 using numeric::RollingMean;
 using numeric::RsiCore;
 using numeric::WmaCore;
-using momentum::check_max;
-using momentum::check_nonzero;
-using momentum::clamp;
 
 // ---------------------------------------------------------------------------------------------
 // Rate of change over the last n + 1 closes.
@@ -135,8 +135,7 @@ class Rsx {
   std::size_t warmup_period() const { return n_ + 1; }
 
  private:
-  explicit Rsx(std::size_t n)
-      : n_(n), f_(3.0 / (static_cast<double>(n) + 2.0)), g_(1.0 - f_) {}
+  explicit Rsx(std::size_t n) : n_(n), f_(3.0 / (static_cast<double>(n) + 2.0)), g_(1.0 - f_) {}
   std::size_t n_;
   double f_, g_;
   double prev_ = 0;
@@ -494,7 +493,10 @@ class DynamicMomentumIndex {
   static constexpr std::size_t kMaxLookback = 30;
 
   DynamicMomentumIndex(std::size_t p, RollingMean mean)
-      : p_(static_cast<double>(p)), window_(kSpan), sd_mean_(std::move(mean)), changes_(kMaxLookback) {}
+      : p_(static_cast<double>(p)),
+        window_(kSpan),
+        sd_mean_(std::move(mean)),
+        changes_(kMaxLookback) {}
 
   // Population standard deviation of the last five closes. The sums are kept about a shift
   // (first the first close, then the window mean, re-centred every five updates) so that large
@@ -643,7 +645,8 @@ class Pmo {
   static constexpr InputKind kInput = InputKind::Close;
   [[nodiscard]] static Result<Pmo, IndicatorError> create(std::size_t p1, std::size_t p2) {
     if (auto s = check_nonzero({p1, p2}); !s) return s.error();
-    if (p1 < 2 || p2 < 2) return IndicatorError::invalid_period("PMO smoothing periods must be >= 2");
+    if (p1 < 2 || p2 < 2)
+      return IndicatorError::invalid_period("PMO smoothing periods must be >= 2");
     if (auto s = check_max({p1, p2}); !s) return s.error();
     return Pmo(p1, p2);
   }
@@ -843,8 +846,7 @@ void register_momentum(FamilyTable& t) {
   t.add("Pmo", [](const Params& p) { return wrap(Pmo::create(p.n(0), p.n(1))); }, {35, 20});
   t.add("Kst", [](const Params& p) { return wrap(Kst::create(p)); },
         {10, 15, 20, 30, 10, 10, 10, 15, 9});
-  t.add("Coppock",
-        [](const Params& p) { return wrap(Coppock::create(p.n(0), p.n(1), p.n(2))); },
+  t.add("Coppock", [](const Params& p) { return wrap(Coppock::create(p.n(0), p.n(1), p.n(2))); },
         {14, 11, 10});
   t.add("DisparityIndex", [](const Params& p) { return wrap(DisparityIndex::create(p.n(0))); },
         {14});

@@ -181,7 +181,8 @@ class MacdIndicator {
   }
 
  private:
-  MacdIndicator(std::size_t a, std::size_t b, std::size_t c) : fast_(a), slow_(b), tail_(c), c_(c) {}
+  MacdIndicator(std::size_t a, std::size_t b, std::size_t c)
+      : fast_(a), slow_(b), tail_(c), c_(c) {}
   EmaCore fast_, slow_;
   MacdTail<EmaCore> tail_;
   std::size_t c_;
@@ -194,8 +195,7 @@ class ZeroLagMacd {
   static constexpr InputKind kInput = InputKind::Close;
   [[nodiscard]] static Result<ZeroLagMacd, IndicatorError> create(std::size_t a, std::size_t b,
                                                                   std::size_t c) {
-    if (auto s = check_macd(a, b, c, "ZeroLagMACD fast period must be strictly less than slow");
-        !s)
+    if (auto s = check_macd(a, b, c, "ZeroLagMACD fast period must be strictly less than slow"); !s)
       return s.error();
     return ZeroLagMacd(a, b, c);
   }
@@ -273,7 +273,8 @@ class Apo {
   static constexpr InputKind kInput = InputKind::Close;
   [[nodiscard]] static Result<Apo, IndicatorError> create(std::size_t a, std::size_t b) {
     if (auto s = check_nonzero({a, b}); !s) return s.error();
-    if (a >= b) return IndicatorError::invalid_period("APO fast period must be strictly less than slow");
+    if (a >= b)
+      return IndicatorError::invalid_period("APO fast period must be strictly less than slow");
     if (auto s = check_max({a, b}); !s) return s.error();
     return Apo(a, b);
   }
@@ -464,7 +465,8 @@ class Stc {
   [[nodiscard]] static Result<Stc, IndicatorError> create(std::size_t a, std::size_t b,
                                                           std::size_t c, double f) {
     if (auto s = check_nonzero({a, b, c}); !s) return s.error();
-    if (a >= b) return IndicatorError::invalid_period("STC fast period must be strictly less than slow");
+    if (a >= b)
+      return IndicatorError::invalid_period("STC fast period must be strictly less than slow");
     if (!std::isfinite(f) || !(f > 0) || f > 1)
       return IndicatorError::invalid_period("STC factor must be a finite value in (0, 1]");
     // The cycle window has no stated limit; the engine's window limit bounds it like the others.
@@ -570,8 +572,7 @@ void register_momentum_averages(FamilyTable& t) {
           return wrap(DerivativeOscillator::create(p.n(0), p.n(1), p.n(2), p.n(3)));
         },
         {14, 5, 3, 9});
-  t.add("Stc",
-        [](const Params& p) { return wrap(Stc::create(p.n(0), p.n(1), p.n(2), p.f(3))); },
+  t.add("Stc", [](const Params& p) { return wrap(Stc::create(p.n(0), p.n(1), p.n(2), p.f(3))); },
         {23, 50, 10, 0.5});
   t.add("WavePm", [](const Params& p) { return wrap(WavePm::create(p.n(0), p.n(1))); }, {14, 100});
 }

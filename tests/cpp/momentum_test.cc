@@ -186,7 +186,11 @@ TEST(Momentum, HandCheckedSeries) {
       {"anchored rsi only rising", "AnchoredRsi", {}, {1, 2, 3, 4}, {none, 100, 100, 100}},
       {"anchored rsi never forgets", "AnchoredRsi", {}, {1, 4, 3, 3}, {none, 100, 75, 75}},
       {"laguerre starts at 50", "LaguerreRsi", {0.5}, {10}, {50}},
-      {"stoch rsi flat window", "StochRsi", {2, 3}, {5, 5, 5, 5, 5, 5}, {none, none, none, none, 50, 50}},
+      {"stoch rsi flat window",
+       "StochRsi",
+       {2, 3},
+       {5, 5, 5, 5, 5, 5},
+       {none, none, none, none, 50, 50}},
       {"tsi strictly rising", "Tsi", {2, 2}, {1, 2, 4, 7, 11}, {none, none, none, 100, 100}},
       {"dpo shift and mean", "Dpo", {3}, {1, 2, 3, 4}, {none, none, -1, -1}},
       {"disparity above its mean", "DisparityIndex", {2}, {1, 3}, {none, 50}},
@@ -209,8 +213,8 @@ TEST(Momentum, HandCheckedSeries) {
 
 TEST(Momentum, IntradayMomentumUsesTheCandleBody) {
   // Bodies +2, -1, 0, +3 over a window of 2.
-  const std::vector<Candle> cs = {{0, 1, 3, 1, 3, 1}, {0, 3, 3, 2, 2, 1}, {0, 2, 2, 2, 2, 1},
-                                  {0, 2, 5, 2, 5, 1}};
+  const std::vector<Candle> cs = {
+      {0, 1, 3, 1, 3, 1}, {0, 3, 3, 2, 2, 1}, {0, 2, 2, 2, 2, 1}, {0, 2, 5, 2, 5, 1}};
   const Trace got = run_candles("IntradayMomentumIndex", {2}, cs);
   ASSERT_EQ(got.values.size(), 4u);
   EXPECT_FALSE(got.values[0]);
@@ -248,13 +252,14 @@ TEST(Momentum, BoundedOscillatorsStayInRange) {
   std::vector<double> xs;
   std::mt19937_64 rng(3);
   std::normal_distribution<double> z(0.0, 1.0);
-  for (int i = 0; i < 400; ++i) xs.push_back((i / 50) % 2 ? 1e250 * (1 + 0.3 * z(rng)) : 10 * z(rng));
+  for (int i = 0; i < 400; ++i)
+    xs.push_back((i / 50) % 2 ? 1e250 * (1 + 0.3 * z(rng)) : 10 * z(rng));
   const struct {
     const char* name;
     std::vector<double> params;
   } cases[] = {{"LaguerreRsi", {0.2}}, {"LaguerreRsi", {0.0}}, {"LaguerreRsi", {1.0}},
-               {"Rsx", {5}},          {"Tii", {5, 7}},       {"Stc", {3, 8, 5, 0.5}},
-               {"AdaptiveRsi", {6}},  {"FisherRsi", {4}}};
+               {"Rsx", {5}},           {"Tii", {5, 7}},        {"Stc", {3, 8, 5, 0.5}},
+               {"AdaptiveRsi", {6}},   {"FisherRsi", {4}}};
   for (const auto& c : cases) {
     const Trace got = run(c.name, c.params, xs);
     const double lo = std::string(c.name) == "FisherRsi" ? -3.81 : 0.0;
@@ -329,35 +334,55 @@ TEST(Momentum, ConstructionErrors) {
     std::string want;  // after "invalid parameters for indicator {canonical}: "
     const char* canonical;
   } cases[] = {
-      {"Macd", {26, 12, 9}, "invalid period: fast period must be strictly less than slow period",
+      {"Macd",
+       {26, 12, 9},
+       "invalid period: fast period must be strictly less than slow period",
        "MacdIndicator"},
-      {"MacdIndicator", {12, 12, 9},
-       "invalid period: fast period must be strictly less than slow period", nullptr},
+      {"MacdIndicator",
+       {12, 12, 9},
+       "invalid period: fast period must be strictly less than slow period",
+       nullptr},
       // The order check runs before the maximum checks, the zero checks before both.
-      {"MacdIndicator", {16777218, 16777217, 9},
-       "invalid period: fast period must be strictly less than slow period", nullptr},
+      {"MacdIndicator",
+       {16777218, 16777217, 9},
+       "invalid period: fast period must be strictly less than slow period",
+       nullptr},
       {"MacdIndicator", {12, 16777217, 9}, too_long, nullptr},
       {"MacdIndicator", {26, 12, 1e-300}, zero, nullptr},
-      {"MacdHistogram", {3, 2, 1},
-       "invalid period: fast period must be strictly less than slow period", nullptr},
-      {"VolumeWeightedMacd", {3, 2, 1},
-       "invalid period: fast period must be strictly less than slow period", nullptr},
+      {"MacdHistogram",
+       {3, 2, 1},
+       "invalid period: fast period must be strictly less than slow period",
+       nullptr},
+      {"VolumeWeightedMacd",
+       {3, 2, 1},
+       "invalid period: fast period must be strictly less than slow period",
+       nullptr},
       {"MacdFix", {1e-300}, zero, nullptr},
       {"MacdFix", {16777217}, too_long, nullptr},
-      {"ZeroLagMacd", {26, 26, 9},
-       "invalid period: ZeroLagMACD fast period must be strictly less than slow", nullptr},
+      {"ZeroLagMacd",
+       {26, 26, 9},
+       "invalid period: ZeroLagMACD fast period must be strictly less than slow",
+       nullptr},
       {"Apo", {5, 2}, "invalid period: APO fast period must be strictly less than slow", nullptr},
       {"Ppo", {12, 12}, "invalid period: PPO fast period must be < slow period", nullptr},
-      {"PpoHistogram", {13, 12, 9}, "invalid period: PPO fast period must be < slow period",
+      {"PpoHistogram",
+       {13, 12, 9},
+       "invalid period: PPO fast period must be < slow period",
        nullptr},
       {"Pmo", {1, 10}, "invalid period: PMO smoothing periods must be >= 2", nullptr},
       {"Pmo", {10, 1}, "invalid period: PMO smoothing periods must be >= 2", nullptr},
       {"Pmo", {1, 1e-300}, zero, nullptr},
-      {"Stc", {50, 23, 10, 0.5},
-       "invalid period: STC fast period must be strictly less than slow", nullptr},
-      {"Stc", {23, 50, 10, 0}, "invalid period: STC factor must be a finite value in (0, 1]",
+      {"Stc",
+       {50, 23, 10, 0.5},
+       "invalid period: STC fast period must be strictly less than slow",
        nullptr},
-      {"Stc", {23, 50, 10, 1.5}, "invalid period: STC factor must be a finite value in (0, 1]",
+      {"Stc",
+       {23, 50, 10, 0},
+       "invalid period: STC factor must be a finite value in (0, 1]",
+       nullptr},
+      {"Stc",
+       {23, 50, 10, 1.5},
+       "invalid period: STC factor must be a finite value in (0, 1]",
        nullptr},
       {"Stc", {23, 50, 16777217, 1}, too_long, nullptr},
       {"Qqe", {14, 5, 0}, "invalid period: QQE factor must be a finite positive value", nullptr},
@@ -366,9 +391,13 @@ TEST(Momentum, ConstructionErrors) {
       // 2a - 1 = 16777217 is one past the limit.
       {"Qqe", {8388609, 5, 1}, too_long, nullptr},
       {"Qqe", {1e300, 5, 1}, too_long, nullptr},
-      {"LaguerreRsi", {-0.1}, "invalid period: LaguerreRSI gamma must be a finite value in [0, 1]",
+      {"LaguerreRsi",
+       {-0.1},
+       "invalid period: LaguerreRSI gamma must be a finite value in [0, 1]",
        nullptr},
-      {"LaguerreRsi", {1.5}, "invalid period: LaguerreRSI gamma must be a finite value in [0, 1]",
+      {"LaguerreRsi",
+       {1.5},
+       "invalid period: LaguerreRSI gamma must be a finite value in [0, 1]",
        nullptr},
       {"Rsi", {1e-300}, zero, nullptr},
       {"Rsi", {16777217}, too_long, nullptr},
@@ -391,10 +420,14 @@ TEST(Momentum, LongestWindowsAreAcceptedAndCheap) {
   const struct {
     const char* name;
     std::vector<double> params;
-  } cases[] = {{"Rmi", {16777216, 16777216}},     {"ConnorsRsi", {3, 2, 16777216}},
-               {"StochRsi", {16777216, 16777216}}, {"Tii", {16777216, 16777216}},
-               {"Stc", {1, 16777216, 16777216, 1}}, {"Qqe", {8388608, 16777216, 1}},
-               {"Dpo", {16777216}},                 {"Kst", {16777216, 1, 1, 1, 1, 1, 1, 1, 1}}};
+  } cases[] = {{"Rmi", {16777216, 16777216}},
+               {"ConnorsRsi", {3, 2, 16777216}},
+               {"StochRsi", {16777216, 16777216}},
+               {"Tii", {16777216, 16777216}},
+               {"Stc", {1, 16777216, 16777216, 1}},
+               {"Qqe", {8388608, 16777216, 1}},
+               {"Dpo", {16777216}},
+               {"Kst", {16777216, 1, 1, 1, 1, 1, 1, 1, 1}}};
   const std::vector<double> xs = walk_closes(50);
   for (const auto& c : cases) {
     auto ev = build(c.name, c.params);
