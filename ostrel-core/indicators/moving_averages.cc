@@ -147,7 +147,8 @@ class GeneralizedDema {
   static Made<GeneralizedDema> create(std::size_t n, double v) {
     if (auto s = check_period(n); !s) return s.error();
     if (!finite_in_unit(v))
-      return IndicatorError::invalid_period("GD volume factor must be a finite value in [0.0, 1.0]");
+      return IndicatorError::invalid_period(
+          "GD volume factor must be a finite value in [0.0, 1.0]");
     return GeneralizedDema(n, v);
   }
   std::optional<double> push(double close) {
@@ -171,7 +172,8 @@ class T3 {
   static Made<T3> create(std::size_t n, double v) {
     if (auto s = check_period(n); !s) return s.error();
     if (!finite_in_unit(v))
-      return IndicatorError::invalid_period("T3 volume factor must be a finite value in [0.0, 1.0]");
+      return IndicatorError::invalid_period(
+          "T3 volume factor must be a finite value in [0.0, 1.0]");
     return T3(n, v);
   }
   std::optional<double> push(double close) {
@@ -230,7 +232,8 @@ class Trima {
 // with halves rounded away from zero.
 std::size_t hull_half(std::size_t n) { return std::max<std::size_t>(n / 2, 1); }
 std::size_t hull_root(std::size_t n) {
-  return std::max<std::size_t>(static_cast<std::size_t>(std::round(std::sqrt(static_cast<double>(n)))), 1);
+  const double root = std::round(std::sqrt(static_cast<double>(n)));  // at most 4096
+  return std::max<std::size_t>(static_cast<std::size_t>(root), 1);
 }
 
 class Hma {
@@ -480,7 +483,8 @@ class Jma {
   static constexpr InputKind kInput = InputKind::Close;
   static Made<Jma> create(std::size_t n, double phase, std::uint32_t power) {
     if (auto s = check_period(n); !s) return s.error();
-    if (!std::isfinite(phase)) return IndicatorError::invalid_period("JMA phase must be a finite value");
+    if (!std::isfinite(phase))
+      return IndicatorError::invalid_period("JMA phase must be a finite value");
     if (power < 1 || power > 4) return IndicatorError::invalid_period("JMA power must be in 1..=4");
     return Jma(n, phase, power);
   }
@@ -493,7 +497,8 @@ class Jma {
     }
     e0_ = e0_ * alpha_ + x * (1.0 - alpha_);
     det0_ = beta_ * det0_ + (1.0 - beta_) * (x - e0_);
-    det1_ = (alpha_ * alpha_) * det1_ + ((det0_ * ratio_ + e0_) - jma_) * (1.0 - alpha_) * (1.0 - alpha_);
+    det1_ = (alpha_ * alpha_) * det1_ +
+            ((det0_ * ratio_ + e0_) - jma_) * (1.0 - alpha_) * (1.0 - alpha_);
     jma_ = det1_ + jma_;
     return jma_;
   }
@@ -503,11 +508,15 @@ class Jma {
   Jma(std::size_t n, double phase, std::uint32_t power) {
     const double b = (static_cast<double>(n) - 1.0) * 0.45;
     beta_ = b / (2.0 + b);
-    switch (power) {
-      case 1: alpha_ = beta_; break;
-      case 2: alpha_ = beta_ * beta_; break;
-      case 3: alpha_ = beta_ * (beta_ * beta_); break;
-      default: alpha_ = (beta_ * beta_) * (beta_ * beta_); break;
+    // beta ** power by repeated squaring, in this exact grouping.
+    if (power == 1) {
+      alpha_ = beta_;
+    } else if (power == 2) {
+      alpha_ = beta_ * beta_;
+    } else if (power == 3) {
+      alpha_ = beta_ * (beta_ * beta_);
+    } else {
+      alpha_ = (beta_ * beta_) * (beta_ * beta_);
     }
     ratio_ = std::min(std::max(phase / 100.0 + 1.5, 0.5), 2.5);
   }
@@ -599,8 +608,10 @@ class HoltWinters {
   static constexpr InputKind kInput = InputKind::Close;
   static Made<HoltWinters> create(double alpha, double beta) {
     auto unit = [](double v) { return std::isfinite(v) && v > 0.0 && v <= 1.0; };
-    if (!unit(alpha)) return IndicatorError::invalid_period("HoltWinters alpha must be in (0.0, 1.0]");
-    if (!unit(beta)) return IndicatorError::invalid_period("HoltWinters beta must be in (0.0, 1.0]");
+    if (!unit(alpha))
+      return IndicatorError::invalid_period("HoltWinters alpha must be in (0.0, 1.0]");
+    if (!unit(beta))
+      return IndicatorError::invalid_period("HoltWinters beta must be in (0.0, 1.0]");
     return HoltWinters(alpha, beta);
   }
   std::optional<double> push(double x) {
