@@ -12,6 +12,7 @@
 #include "../numeric/cmo_core.h"
 #include "../numeric/ema_core.h"
 #include "../numeric/mama_core.h"
+#include "../numeric/quantile.h"
 #include "../numeric/midpoint.h"
 #include "../numeric/ring.h"
 #include "../numeric/rolling_mean.h"
@@ -693,26 +694,29 @@ class MedianMa {
   std::optional<double> push(double close) {
     window_.push(close);
     if (!window_.full()) return std::nullopt;
-    // The scratch copy reaches its final size on the first full window and is reused after.
-    scratch_.clear();
-    window_.for_each([&](double x) { scratch_.push_back(x); });
-    // IEEE total order: on finite closes it only differs from < by placing -0.0 before +0.0.
-    auto less = [](double a, double b) {
-      return a < b || (a == b && std::signbit(a) && !std::signbit(b));
-    };
-    const std::size_t n = scratch_.size(), mid = n / 2;
-    std::nth_element(scratch_.begin(), scratch_.begin() + mid, scratch_.end(), less);
-    const double upper = scratch_[mid];
-    if (n % 2 == 1) return upper;
-    const double lower = *std::max_element(scratch_.begin(), scratch_.begin() + mid, less);
-    return numeric::midpoint(lower, upper);
+    const std::size_t n = window_.size(), mid = n / 2;
+    if (n % 2 == 1) return at(mid);
+    return numeric::midpoint(at(mid - 1), at(mid));
   }
   std::size_t warmup_period() const { return window_.capacity(); }
 
  private:
   explicit MedianMa(std::size_t n) : window_(n) {}
-  Ring<double> window_;
-  std::vector<double> scratch_;
+
+  // The i-th element of the window in IEEE total order. The sorted copy orders by <, which
+  // leaves -0.0 and +0.0 in arrival order inside their run of zeros; total order puts every
+  // -0.0 first, so a zero is placed by counting the negative zeros of that run.
+  double at(std::size_t i) const {
+    const auto sorted = window_.sorted();
+    const double v = sorted[i];
+    if (v != 0.0) return v;
+    const auto [lo, hi] = std::equal_range(sorted.begin(), sorted.end(), 0.0);
+    const auto negative_zeros =
+        static_cast<std::size_t>(std::count_if(lo, hi, [](double z) { return std::signbit(z); }));
+    return i - static_cast<std::size_t>(lo - sorted.begin()) < negative_zeros ? -0.0 : 0.0;
+  }
+
+  numeric::SortedWindow window_;
 };
 
 class MidPoint {

@@ -305,6 +305,8 @@ TEST(MovingAverages, NumericExamples) {
       {"median of two huge values does not overflow", "MedianMa", {2}, {big, bigger},
        {kNone, 1.25e308}},
       {"median of odd window", "MedianMa", {3}, {5, -1, 2, 9}, {kNone, kNone, 2.0, 2.0}},
+      {"median orders -0 before +0", "MedianMa", {3}, {0.0, -0.0, 0.0, -0.0, -0.0},
+       {kNone, kNone, 0.0, -0.0, -0.0}},
       {"midpoint of huge extremes", "MidPoint", {2}, {-big, bigger, big},
        {kNone, -big * 0.5 + bigger * 0.5, 1.25e308}},
       {"jma returns the first close", "Jma", {14, 0, 2}, {42.5}, {42.5}},
@@ -318,7 +320,19 @@ TEST(MovingAverages, NumericExamples) {
        {kNone, kNone, kNone, (3.0 + 6.0 + 12.0) / 3.0}},
       {"gd with factor 1 is dema", "GeneralizedDema", {1, 1}, {4, 6}, {4.0, 6.0}},
   };
-  for (const auto& c : cases) EXPECT_EQ(run(c.name, c.params, c.closes), c.want) << c.id;
+  // Equal values with the same sign, so a wrong signed zero also fails.
+  auto same = [](const Out& a, const Out& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i].has_value() != b[i].has_value()) return false;
+      if (a[i] && (*a[i] != *b[i] || std::signbit(*a[i]) != std::signbit(*b[i]))) return false;
+    }
+    return true;
+  };
+  for (const auto& c : cases) {
+    const Out got = run(c.name, c.params, c.closes);
+    EXPECT_TRUE(same(got, c.want)) << c.id << ": " << ::testing::PrintToString(got);
+  }
 }
 
 TEST(MovingAverages, CandleMembers) {
