@@ -349,6 +349,12 @@ TEST(MovingAverages, CandleMembers) {
   EXPECT_EQ(run_candles("Vwma", {2}, traded), (Out{kNone, 14.0 / 4.0, 21.0 / 4.0}));
   // First: (4*3 + (4-3)*4) / 4 = 4; then (9*1 + (4-1)*4) / 4 = 21/4.
   EXPECT_EQ(run_candles("Evwma", {2}, traded), (Out{kNone, 4.0, 21.0 / 4.0}));
+  // The running sums lose the small closes next to 1e17 and are exactly re-summed every n
+  // updates: the drift shows for two steps, then the true mean returns.
+  std::vector<Candle> drift = {candle(1e17, 1e17, 1e17, 0)};
+  for (int i = 0; i < 5; ++i) drift.push_back(candle(1, 1, 1, 0));
+  EXPECT_EQ(run_candles("Vwma", {3}, drift),
+            (Out{kNone, kNone, 1e17 / 3, 1.0 / 3, 1.0 / 3, 1.0}));
 }
 
 TEST(MovingAverages, MamaAndFamaShareOneCore) {
