@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -12,8 +13,8 @@
 #include "../numeric/cmo_core.h"
 #include "../numeric/ema_core.h"
 #include "../numeric/mama_core.h"
-#include "../numeric/quantile.h"
 #include "../numeric/midpoint.h"
+#include "../numeric/quantile.h"
 #include "../numeric/ring.h"
 #include "../numeric/rolling_mean.h"
 #include "../numeric/vwma_core.h"
