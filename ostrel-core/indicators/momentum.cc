@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "../numeric/ring.h"
 #include "../numeric/rolling_mean.h"

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "../numeric/cmo_core.h"
 #include "../numeric/ema_core.h"
