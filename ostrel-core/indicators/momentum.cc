@@ -235,6 +235,8 @@ class ConnorsRsi {
     if (prev_ != 0) returns_.push((close - prev_) / prev_);
     prev_ = close;
     if (!r1 || !r2 || !returns_.full()) return std::nullopt;
+    // After a zero close no return enters the window; the rank is then that of the latest return
+    // that did, which is the literal "newest window value".
     const double newest = returns_.newest();
     std::size_t rank = 0;
     returns_.for_each([&](double v) { rank += v < newest ? 1 : 0; });
@@ -278,6 +280,7 @@ class LaguerreRsi {
     l1_ = l1p * g + (l0p - g * l0_);
     l2_ = l2p * g + (l1p - g * l1_);
     l3_ = g * l3p + (l2p - g * l2_);
+    // Both accumulators restart from +0 on every close: they measure this step's spread only.
     double cu = 0.0, cd = 0.0;
     const std::array<std::array<double, 2>, 3> pairs = {{{l0_, l1_}, {l1_, l2_}, {l2_, l3_}}};
     for (const auto& p : pairs) {
@@ -474,6 +477,7 @@ class DynamicMomentumIndex {
     std::size_t period = kMaxLookback;
     if (*sd > 0 && *sd_mean > 0) {
       double q = std::round(p_ / (*sd / *sd_mean));
+      // Below 6 the period becomes 5, exactly as defined (not 6): the shortest lookback used.
       if (q < 6) q = 5;
       // Also catches a NaN ratio (both deviations overflowed), which has no usable period.
       if (q <= static_cast<double>(kMaxLookback)) period = static_cast<std::size_t>(q);
@@ -501,7 +505,9 @@ class DynamicMomentumIndex {
 
   // Population standard deviation of the last five closes. The sums are kept about a shift
   // (first the first close, then the window mean, re-centred every five updates) so that large
-  // price levels do not cancel the variance away.
+  // price levels do not cancel the variance away. The re-centring runs before the deviation is
+  // read, as the rolling mean re-sums before it answers; so the first deviation (fifth close)
+  // already uses the window mean and the initial shift never shows in any output.
   std::optional<double> push_deviation(double x) {
     if (!has_shift_) {
       shift_ = x;

@@ -395,6 +395,8 @@ class Tsi {
       return std::nullopt;
     }
     const double mom = close - prev_;
+    // The close becomes the reference even when the change overflowed, like every other
+    // accepted close; only the smoothing chains skip the step.
     prev_ = close;
     if (!std::isfinite(mom)) return std::nullopt;
     const auto n1 = num1_.push(mom);

@@ -15,6 +15,9 @@ namespace ostrel::momentum {
   return Ok{};
 }
 
+// Every length of the family is held to the engine's window limit, including smoothing lengths
+// that keep no window (their warm-up counts still grow with them) and the windows whose limit is
+// otherwise unstated; checked after the zero checks and the member's own checks.
 [[nodiscard]] inline Status<IndicatorError> check_max(std::initializer_list<std::size_t> ns) {
   for (std::size_t n : ns)
     if (n > MAX_PERIOD) return IndicatorError::period_too_large();
