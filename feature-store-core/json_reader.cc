@@ -272,7 +272,11 @@ Result<std::unique_ptr<JsonDocument>, std::string> JsonDocument::parse(std::stri
     return doc->with_position(JsonError{std::move(msg), offset + (counts ? 1 : 0)});
   };
 
-  std::string scratch(text);  // decoded in place; text_ stays intact for positions
+  // Decoded in place; text_ stays intact for positions. The padding matters: the library's UTF-8
+  // check takes the continuation bytes of a multibyte sequence without looking for the end, so a
+  // text ending inside one would be read past its terminator.
+  std::string scratch(text);
+  scratch.append(8, '\0');
   TextStream stream(scratch.data());
   DocBuilder builder(*doc, stream);
   rapidjson::Reader reader;
@@ -506,6 +510,11 @@ Result<std::size_t, JsonError> decode_enum(JsonValue v, std::string_view enum_na
   for (std::size_t i = 0; i < names.size(); ++i)
     if (names[i] == s) return i;
   return unknown_variant(s, names, v.end_offset());
+}
+
+Result<std::size_t, JsonError> decode_enum(JsonValue v, std::span<const std::string_view> names) {
+  if (!v.is_string()) return v.invalid_type("variant identifier");
+  return decode_enum(v, "", names);
 }
 
 // ---- RecordReader ----------------------------------------------------------------------------

@@ -40,6 +40,8 @@ TEST(JsonReader, SyntaxErrorsCarryTheOffendingCharactersPosition) {
       {"two values", "1 2", "trailing characters at line 1 column 3"},
       {"lone surrogate", R"(["\ud800"])", "(error)"},
       {"invalid utf-8", "\"\xff\"", "(error)"},
+      {"text ends inside a 4-byte character", "{\"s\xf3", "(error)"},
+      {"text ends inside a 3-byte character", "[\"\xe2\x82", "(error)"},
       {"nan literal", "[NaN]", "(error)"},
       {"leading zero", "[01]", "(error)"},
       {"raw control character", "\"a\tb\"", "(error)"},
