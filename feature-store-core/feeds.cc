@@ -1,6 +1,7 @@
 #include "feature-store-core/feeds.h"
 
 #include <string_view>
+#include <unordered_map>
 
 namespace ostrel::store {
 
@@ -187,9 +188,14 @@ Result<StepFeeds, JsonError> decode_step_feeds(JsonValue v) {
 
 Result<Universe, JsonError> decode_batch(JsonValue v) {
   if (!v.is_object()) return v.invalid_type("a map");
+  // A repeated symbol: the last document replaces the earlier ones, which are never read. Found
+  // with one hash pass, since a batch may hold very many symbols.
+  std::unordered_map<std::string_view, std::size_t> last;
+  last.reserve(v.size());
+  for (std::size_t i = 0; i < v.size(); ++i) last[v.key(i)] = i;
   Universe u;
   for (std::size_t i = 0; i < v.size(); ++i) {
-    if (v.shadowed(i)) continue;  // a repeated symbol: the last document wins
+    if (last[v.key(i)] != i) continue;
     auto s = decode_symbol_input(v.member(i));
     if (!s) return std::move(s.error());
     u.insert(std::string(v.key(i)), std::move(*s));
