@@ -106,11 +106,11 @@ def _command(data_text: str, fmt: Optional[str]) -> str:
     return head + ',"data":' + data_text + "}"
 
 
-def _merge(parts: list[str], csv_form: bool) -> str:
-    """Joins per-symbol tables that share their columns into the table of all of them."""
-    if csv_form:
-        header_end = parts[0].index("\n") + 1
-        return parts[0] + "".join(p[header_end:] for p in parts[1:])
+def _merge(parts: list[str], header: Optional[str]) -> str:
+    """Joins per-symbol tables that share their columns into the table of all of them. `header`
+    is the CSV header (the table of no data), or None for JSON."""
+    if header is not None:
+        return header + "".join(p[len(header) :] for p in parts)
     # {"columns":C,"index":[...],"data":[...],"rows":N}. The columns part is the same in every
     # part; the data part holds no quotes, so its start is the last '],"data":[' of each text.
     prefix_end = parts[0].index(',"index":[') + len(',"index":[')
@@ -153,7 +153,8 @@ def build(
             parts.append(store.command(_command("{" + json.dumps(symbol) + ":" + raw + "}", fmt)))
     except ValueError:
         return store.command(_command(data_text, fmt))
-    return _merge(parts, parts[0].startswith("symbol,ts"))
+    empty = store.command(_command("{}", fmt))
+    return _merge(parts, empty if empty.startswith("symbol,ts") else None)
 
 
 def _scales(spec_text: str) -> bool:

@@ -455,7 +455,10 @@ def test_cli_per_symbol_builds_join_to_the_whole_table(files, fmt):
 
     spec, data_json, _, _ = files
     text = data_json.read_text()
-    store = FeatureStore(spec.read_text())
+    odd = dict(SPEC, features=SPEC["features"] + [{"kind": "price", "field": "open"}])
+    if available("Sma"):  # a column name with a line break must not confuse the joining
+        odd["features"].append({"kind": "indicator", "name": "Sma", "params": [2], "field": "a\nb"})
+    store = FeatureStore(json.dumps(odd))
     parts = split_json_data(text)
     assert [s for s, _ in parts] == ["BTC", "ETH"]
     seen = []
