@@ -20,9 +20,10 @@ inline double interpolated_quantile(std::span<const double> sorted, double q) {
   const std::size_t n = sorted.size();
   if (n == 1) return sorted[0];
   const double pos = q * static_cast<double>(n - 1);
-  // pos lies in [0, n - 1] for q in [0, 1]; the comparison also keeps the conversion defined.
-  if (!(pos < static_cast<double>(n - 1))) return sorted[n - 1];
-  const auto i = static_cast<std::size_t>(pos > 0 ? std::floor(pos) : 0.0);
+  // Levels outside [0, 1] (or NaN) clamp to the ends rather than index out of range.
+  if (!(pos >= 0)) return sorted[0];
+  if (pos >= static_cast<double>(n - 1)) return sorted[n - 1];
+  const auto i = static_cast<std::size_t>(std::floor(pos));
   if (i >= n - 1) return sorted[n - 1];
   const double lo = sorted[i], hi = sorted[i + 1];
   const double frac = pos - static_cast<double>(i);
@@ -32,6 +33,31 @@ inline double interpolated_quantile(std::span<const double> sorted, double q) {
   // interpolation must not turn two finite values into infinity (or NaN when frac is 0).
   if (frac == 0) return lo;
   return lo * (1 - frac) + hi * frac;
+}
+
+// The same quantile under the name some callers use.
+inline double quantile_of_sorted(std::span<const double> sorted, double q) {
+  return interpolated_quantile(sorted, q);
+}
+
+// Ascending order with NaN last. A plain `<` is not a strict weak ordering once a NaN is present,
+// and std::sort may then read out of bounds; for NaN-free data the order is the usual one.
+inline bool ascending_nan_last(double a, double b) {
+  return !std::isnan(a) && (std::isnan(b) || a < b);
+}
+
+// Insertion sort for short windows (it wins below ~20 elements), a general sort otherwise.
+inline void sort_ascending(std::span<double> v) {
+  if (v.size() <= 20) {
+    for (std::size_t i = 1; i < v.size(); ++i) {
+      const double x = v[i];
+      std::size_t j = i;
+      for (; j > 0 && ascending_nan_last(x, v[j - 1]); --j) v[j] = v[j - 1];
+      v[j] = x;
+    }
+  } else {
+    std::sort(v.begin(), v.end(), ascending_nan_last);
+  }
 }
 
 // Median of ascending values (at least one); even counts take the midpoint of the middle two.
