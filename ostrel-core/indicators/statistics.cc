@@ -495,23 +495,35 @@ class ShannonEntropy {
     const double s = std::isfinite(hi - lo) ? 1.0 : 0.5;
     const double nb = static_cast<double>(bins_);
     const double width = (hi * s - lo * s) / nb;
-    // Bin numbers of the window, counted after sorting: storage follows the window, not `bins`.
-    idx_.resize(win_.size());
-    std::size_t i = 0;
-    win_.for_each([&](double v) {
+    const double n = static_cast<double>(win_.size());
+    auto bin_of = [&](double v) -> std::size_t {
       const double pos = std::floor((v * s - lo * s) / width);
       // Clamped before conversion; NaN (0 / 0 when the width underflows) is the lowest bin.
-      idx_[i++] = pos >= nb - 1 ? bins_ - 1 : pos > 0 ? static_cast<std::size_t>(pos) : 0;
-    });
-    std::sort(idx_.begin(), idx_.end());
-    const double n = static_cast<double>(idx_.size());
+      return pos >= nb - 1 ? bins_ - 1 : pos > 0 ? static_cast<std::size_t>(pos) : 0;
+    };
     double h = -0.0;
-    for (std::size_t a = 0; a < idx_.size();) {
-      std::size_t b = a;
-      while (b < idx_.size() && idx_[b] == idx_[a]) ++b;
-      const double p = static_cast<double>(b - a) / n;
+    auto add = [&](std::size_t count) {
+      const double p = static_cast<double>(count) / n;
       h += p * std::log2(p);
-      a = b;
+    };
+    if (bins_ <= win_.size()) {
+      // A count per bin; storage is bounded by the window, not by `bins`.
+      counts_.assign(bins_, 0);
+      win_.for_each([&](double v) { ++counts_[bin_of(v)]; });
+      for (std::size_t c : counts_)
+        if (c != 0) add(c);
+    } else {
+      // More bins than values: count runs of sorted bin numbers instead.
+      counts_.resize(win_.size());
+      std::size_t i = 0;
+      win_.for_each([&](double v) { counts_[i++] = bin_of(v); });
+      std::sort(counts_.begin(), counts_.end());
+      for (std::size_t a = 0; a < counts_.size();) {
+        std::size_t b = a;
+        while (b < counts_.size() && counts_[b] == counts_[a]) ++b;
+        add(b - a);
+        a = b;
+      }
     }
     return -h;
   }
@@ -521,7 +533,7 @@ class ShannonEntropy {
   ShannonEntropy(std::size_t n, std::size_t bins) : win_(n), bins_(bins) {}
   Ring<double> win_;
   std::size_t bins_;
-  std::vector<std::size_t> idx_;
+  std::vector<std::size_t> counts_;  // per-bin counts, or bin numbers when bins > window
 };
 
 // --------------------------------------------------------------------------------------------
@@ -585,8 +597,12 @@ class MedianAbsoluteDeviation {
     dev_.resize(w_.size());
     std::size_t i = 0;
     w_.window().for_each([&](double v) { dev_[i++] = std::abs(v - m); });
-    std::sort(dev_.begin(), dev_.end());
-    return numeric::sorted_median(dev_);
+    // Only the middle order statistics are needed: select them instead of sorting.
+    const std::size_t half = dev_.size() / 2;
+    std::nth_element(dev_.begin(), dev_.begin() + static_cast<std::ptrdiff_t>(half), dev_.end());
+    if (dev_.size() % 2 == 1) return dev_[half];
+    const double lower = *std::max_element(dev_.begin(), dev_.begin() + static_cast<std::ptrdiff_t>(half));
+    return numeric::midpoint(lower, dev_[half]);
   }
   std::size_t warmup_period() const { return w_.capacity(); }
 

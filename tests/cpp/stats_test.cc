@@ -337,6 +337,8 @@ TEST(Statistics, NumericExamples) {
       {"hurst", "HurstExponent", {4, 2}, {1, 2, 3, 4}, std::log2(2 / std::sqrt(1.25))},
       {"shannon_two_bins", "ShannonEntropy", {4, 2}, {0, 1, 2, 3}, 1},
       {"shannon_last_bin_clamped", "ShannonEntropy", {4, 4}, {0, 1, 2, 3}, 2},
+      {"shannon_more_bins_than_values", "ShannonEntropy", {4, 8}, {0, 1, 2, 3}, 2},
+      {"shannon_uneven", "ShannonEntropy", {4, 2}, {0, 0, 0, 3}, -(0.75 * std::log2(0.75) + 0.25 * std::log2(0.25))},
       {"sample_entropy_no_continuation", "SampleEntropy", {6, 1, 0.01}, {1, 7, 1, 9, 1, 3}, std::log(3.0)},
       {"sample_entropy", "SampleEntropy", {6, 1, 0.01}, {1, 7, 1, 7, 2, 3}, std::log(2.0)},
       {"min_max", "RollingMinMaxScaler", {3}, {2, 6, 3}, 0.25},
