@@ -182,7 +182,8 @@ class RegressionStat {
     } else {
       // A close of exactly 0 has no percentage: the last value stands, while the fit advances.
       if (x == 0) return last_;
-      const double line = K == Fit::Cfo ? reg_.intercept(b) + b * (n - 1) : reg_.intercept(b) + b * n;
+      const double line =
+          K == Fit::Cfo ? reg_.intercept(b) + b * (n - 1) : reg_.intercept(b) + b * n;
       last_ = (x - line) * 100 / x;
       return last_;
     }
@@ -403,8 +404,7 @@ class HurstExponent {
   std::size_t warmup_period() const { return win_.capacity(); }
 
  private:
-  HurstExponent(std::size_t n, std::size_t chunks)
-      : win_(n), chunks_(chunks) {}
+  HurstExponent(std::size_t n, std::size_t chunks) : win_(n), chunks_(chunks) {}
   Ring<double> win_;
   std::size_t chunks_;
   std::vector<double> buf_, lx_, ly_;
@@ -414,7 +414,8 @@ class SampleEntropy {
  public:
   static constexpr InputKind kInput = InputKind::Close;
   [[nodiscard]] static Result<SampleEntropy, IndicatorError> create(std::size_t period,
-                                                                    std::size_t m, double r_factor) {
+                                                                    std::size_t m,
+                                                                    double r_factor) {
     // Written so that a saturated m cannot overflow m + 2.
     if (period < 2 || period - 2 < m)
       return IndicatorError::invalid_period("sample entropy needs period >= m + 2");
@@ -542,7 +543,8 @@ class ShannonEntropy {
 class RollingQuantile {
  public:
   static constexpr InputKind kInput = InputKind::Close;
-  [[nodiscard]] static Result<RollingQuantile, IndicatorError> create(std::size_t period, double q) {
+  [[nodiscard]] static Result<RollingQuantile, IndicatorError> create(std::size_t period,
+                                                                      double q) {
     if (auto s = check_period(period); !s) return s.error();
     if (!std::isfinite(q) || q < 0 || q > 1)
       return IndicatorError::invalid_parameter(
@@ -601,7 +603,8 @@ class MedianAbsoluteDeviation {
     const std::size_t half = dev_.size() / 2;
     std::nth_element(dev_.begin(), dev_.begin() + static_cast<std::ptrdiff_t>(half), dev_.end());
     if (dev_.size() % 2 == 1) return dev_[half];
-    const double lower = *std::max_element(dev_.begin(), dev_.begin() + static_cast<std::ptrdiff_t>(half));
+    const double lower =
+        *std::max_element(dev_.begin(), dev_.begin() + static_cast<std::ptrdiff_t>(half));
     return numeric::midpoint(lower, dev_[half]);
   }
   std::size_t warmup_period() const { return w_.capacity(); }
@@ -683,7 +686,8 @@ class LogReturn {
     const double ratio = win_.newest() / win_.oldest();
     // Closes many orders of magnitude apart overflow or underflow the ratio; their logarithms
     // stay finite.
-    if (!std::isfinite(ratio) || ratio == 0) return std::log(win_.newest()) - std::log(win_.oldest());
+    if (!std::isfinite(ratio) || ratio == 0)
+      return std::log(win_.newest()) - std::log(win_.oldest());
     return std::log(ratio);
   }
   std::size_t warmup_period() const { return win_.capacity(); }
@@ -795,41 +799,63 @@ class SeasonalZScore {
   std::array<Slot, 24> slots_{};
 };
 
+// Factory of the members whose only parameter is the period.
+template <class T>
+Built by_period(const Params& p) {
+  return wrap(T::create(p.n(0)));
+}
+
 }  // namespace
 
 void register_statistics(FamilyTable& t) {
   using M = Moment;
   using F = Fit;
-  t.add("StdDev", [](const Params& p) -> Built { return wrap(MomentStat<M::StdDev>::create(p.n(0))); }, {20});
-  t.add("Variance", [](const Params& p) -> Built { return wrap(MomentStat<M::Variance>::create(p.n(0))); }, {20});
-  t.add("ZScore", [](const Params& p) -> Built { return wrap(MomentStat<M::ZScore>::create(p.n(0))); }, {20});
-  t.add("CoefficientOfVariation", [](const Params& p) -> Built { return wrap(MomentStat<M::CoefficientOfVariation>::create(p.n(0))); }, {20});
-  t.add("Skewness", [](const Params& p) -> Built { return wrap(MomentStat<M::Skewness>::create(p.n(0))); }, {20});
-  t.add("Kurtosis", [](const Params& p) -> Built { return wrap(MomentStat<M::Kurtosis>::create(p.n(0))); }, {20});
-  t.add("JarqueBera", [](const Params& p) -> Built { return wrap(JarqueBera::create(p.n(0))); }, {20});
-  t.add("DetrendedStdDev", [](const Params& p) -> Built { return wrap(DetrendedSpread<false>::create(p.n(0))); }, {20});
-  t.add("StandardError", [](const Params& p) -> Built { return wrap(DetrendedSpread<true>::create(p.n(0))); }, {20});
-  t.add("RSquared", [](const Params& p) -> Built { return wrap(RegressionStat<F::RSquared>::create(p.n(0))); }, {20});
-  t.add("LinearRegression", [](const Params& p) -> Built { return wrap(RegressionStat<F::Line>::create(p.n(0))); }, {20});
-  t.add("LinRegSlope", [](const Params& p) -> Built { return wrap(RegressionStat<F::Slope>::create(p.n(0))); }, {20});
-  t.add("LinRegIntercept", [](const Params& p) -> Built { return wrap(RegressionStat<F::Intercept>::create(p.n(0))); }, {20});
-  t.add("LinRegAngle", [](const Params& p) -> Built { return wrap(RegressionStat<F::Angle>::create(p.n(0))); }, {20});
-  t.add("Tsf", [](const Params& p) -> Built { return wrap(RegressionStat<F::Forecast>::create(p.n(0))); }, {20});
-  t.add("TsfOscillator", [](const Params& p) -> Built { return wrap(RegressionStat<F::TsfOscillator>::create(p.n(0))); }, {20});
-  t.add("Cfo", [](const Params& p) -> Built { return wrap(RegressionStat<F::Cfo>::create(p.n(0))); }, {20});
-  t.add("Autocorrelation", [](const Params& p) -> Built { return wrap(Autocorrelation::create(p.n(0), p.n(1))); }, {20, 1});
-  t.add("HurstExponent", [](const Params& p) -> Built { return wrap(HurstExponent::create(p.n(0), p.n(1))); }, {100, 4});
-  t.add("SampleEntropy", [](const Params& p) -> Built { return wrap(SampleEntropy::create(p.n(0), p.n(1), p.f(2))); }, {50, 2, 0.2});
-  t.add("ShannonEntropy", [](const Params& p) -> Built { return wrap(ShannonEntropy::create(p.n(0), p.n(1))); }, {50, 10});
-  t.add("RollingQuantile", [](const Params& p) -> Built { return wrap(RollingQuantile::create(p.n(0), p.f(1))); }, {20, 0.5});
-  t.add("RollingPercentileRank", [](const Params& p) -> Built { return wrap(RollingPercentileRank::create(p.n(0))); }, {20});
-  t.add("RollingIqr", [](const Params& p) -> Built { return wrap(RollingIqr::create(p.n(0))); }, {20});
-  t.add("MedianAbsoluteDeviation", [](const Params& p) -> Built { return wrap(MedianAbsoluteDeviation::create(p.n(0))); }, {20});
-  t.add("RollingMinMaxScaler", [](const Params& p) -> Built { return wrap(RollingMinMaxScaler::create(p.n(0))); }, {20});
-  t.add("LogReturn", [](const Params& p) -> Built { return wrap(LogReturn::create(p.n(0))); }, {10});
-  t.add("PolarizedFractalEfficiency", [](const Params& p) -> Built { return wrap(PolarizedFractalEfficiency::create(p.n(0), p.n(1))); }, {10, 5});
-  t.add("CorrelationTrendIndicator", [](const Params& p) -> Built { return wrap(CorrelationTrend::create(p.n(0))); }, {20});
-  t.add("SeasonalZScore", [](const Params& p) -> Built { return wrap(SeasonalZScore::create(p.i32(0))); }, {0});
+  t.add("StdDev", by_period<MomentStat<M::StdDev>>, {20});
+  t.add("Variance", by_period<MomentStat<M::Variance>>, {20});
+  t.add("ZScore", by_period<MomentStat<M::ZScore>>, {20});
+  t.add("CoefficientOfVariation", by_period<MomentStat<M::CoefficientOfVariation>>, {20});
+  t.add("Skewness", by_period<MomentStat<M::Skewness>>, {20});
+  t.add("Kurtosis", by_period<MomentStat<M::Kurtosis>>, {20});
+  t.add("JarqueBera", by_period<JarqueBera>, {20});
+  t.add("DetrendedStdDev", by_period<DetrendedSpread<false>>, {20});
+  t.add("StandardError", by_period<DetrendedSpread<true>>, {20});
+  t.add("RSquared", by_period<RegressionStat<F::RSquared>>, {20});
+  t.add("LinearRegression", by_period<RegressionStat<F::Line>>, {20});
+  t.add("LinRegSlope", by_period<RegressionStat<F::Slope>>, {20});
+  t.add("LinRegIntercept", by_period<RegressionStat<F::Intercept>>, {20});
+  t.add("LinRegAngle", by_period<RegressionStat<F::Angle>>, {20});
+  t.add("Tsf", by_period<RegressionStat<F::Forecast>>, {20});
+  t.add("TsfOscillator", by_period<RegressionStat<F::TsfOscillator>>, {20});
+  t.add("Cfo", by_period<RegressionStat<F::Cfo>>, {20});
+  t.add("Autocorrelation",
+        [](const Params& p) -> Built { return wrap(Autocorrelation::create(p.n(0), p.n(1))); },
+        {20, 1});
+  t.add("HurstExponent",
+        [](const Params& p) -> Built { return wrap(HurstExponent::create(p.n(0), p.n(1))); },
+        {100, 4});
+  t.add(
+      "SampleEntropy",
+      [](const Params& p) -> Built { return wrap(SampleEntropy::create(p.n(0), p.n(1), p.f(2))); },
+      {50, 2, 0.2});
+  t.add("ShannonEntropy",
+        [](const Params& p) -> Built { return wrap(ShannonEntropy::create(p.n(0), p.n(1))); },
+        {50, 10});
+  t.add("RollingQuantile",
+        [](const Params& p) -> Built { return wrap(RollingQuantile::create(p.n(0), p.f(1))); },
+        {20, 0.5});
+  t.add("RollingPercentileRank", by_period<RollingPercentileRank>, {20});
+  t.add("RollingIqr", by_period<RollingIqr>, {20});
+  t.add("MedianAbsoluteDeviation", by_period<MedianAbsoluteDeviation>, {20});
+  t.add("RollingMinMaxScaler", by_period<RollingMinMaxScaler>, {20});
+  t.add("LogReturn", by_period<LogReturn>, {10});
+  t.add("PolarizedFractalEfficiency",
+        [](const Params& p) -> Built {
+          return wrap(PolarizedFractalEfficiency::create(p.n(0), p.n(1)));
+        },
+        {10, 5});
+  t.add("CorrelationTrendIndicator", by_period<CorrelationTrend>, {20});
+  t.add("SeasonalZScore",
+        [](const Params& p) -> Built { return wrap(SeasonalZScore::create(p.i32(0))); }, {0});
 }
 
 }  // namespace ostrel

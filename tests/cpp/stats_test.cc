@@ -72,9 +72,9 @@ Plain plain(const std::vector<double>& xs, std::size_t end, std::size_t n) {
     stt += (t - tbar) * (t - tbar);
   }
   const long double slope = sty / stt;
-  return {static_cast<double>(mean), static_cast<double>(m2 / n), static_cast<double>(m3 / n),
-          static_cast<double>(m4 / n), static_cast<double>(slope),
-          static_cast<double>(mean - slope * tbar)};
+  return {static_cast<double>(mean),   static_cast<double>(m2 / n),
+          static_cast<double>(m3 / n), static_cast<double>(m4 / n),
+          static_cast<double>(slope),  static_cast<double>(mean - slope * tbar)};
 }
 
 // |a - b| within rel of the scale `of` (plus an absolute floor for values that should be 0).
@@ -102,7 +102,8 @@ TEST(StatsCores, RollingCoresMatchPlainRecomputation) {
         for (std::size_t j = i + 1 >= 2 * n ? i + 1 - 2 * n : 0; j <= i; ++j)
           scale = std::max<long double>(scale, std::abs(s.xs[j]));
         const double sc = static_cast<double>(scale);
-        const std::string at = std::string(s.id) + " n=" + std::to_string(n) + " @" + std::to_string(i);
+        const std::string at =
+            std::string(s.id) + " n=" + std::to_string(n) + " @" + std::to_string(i);
         expect_close(sum.sum() / n, p.mean, sc, "sum " + at);
         expect_close(mom.mean(), p.mean, sc, "mean " + at);
         expect_close(mom.variance(), p.var, sc * sc, "variance " + at);
@@ -186,7 +187,6 @@ TEST(StatsCores, SortedWindowKeepsTheWindowSorted) {
   }
 }
 
-
 // ---------------------------------------------------------------------------------------------
 // Members through the registry.
 
@@ -221,7 +221,8 @@ TEST(Statistics, ConstructionErrors) {
     std::vector<double> params;
     const char* text;  // after "invalid parameters for indicator {name}: "
   };
-  const char* too_long = "invalid period: period exceeds the maximum supported window length (see MAX_PERIOD)";
+  const char* too_long =
+      "invalid period: period exceeds the maximum supported window length (see MAX_PERIOD)";
   const Case cases[] = {
       {"Skewness", {2}, "invalid period: skewness needs period >= 3"},
       {"Kurtosis", {3}, "invalid period: kurtosis needs period >= 4"},
@@ -245,26 +246,42 @@ TEST(Statistics, ConstructionErrors) {
       {"HurstExponent", {10, 16777217}, too_long},
       {"HurstExponent", {7, 4}, "invalid period: Hurst period must be >= 2 * chunks"},
       {"HurstExponent", {16777217, 2}, too_long},
-      {"HurstExponent", {16777216, 512}, "invalid period: Hurst period * chunks must be <= 4294967296"},
+      {"HurstExponent",
+       {16777216, 512},
+       "invalid period: Hurst period * chunks must be <= 4294967296"},
       {"SampleEntropy", {3, 2, -1}, "invalid period: sample entropy needs period >= m + 2"},
       {"SampleEntropy", {10, 1e300, 0.2}, "invalid period: sample entropy needs period >= m + 2"},
-      {"SampleEntropy", {10, 2, 0}, "invalid parameter: sample entropy r_factor must be finite and positive"},
+      {"SampleEntropy",
+       {10, 2, 0},
+       "invalid parameter: sample entropy r_factor must be finite and positive"},
       {"SampleEntropy", {16777217, 2, 0.2}, too_long},
       {"SampleEntropy", {10, 1e-300, 0.2}, "period must be greater than zero"},
-      {"SampleEntropy", {100000, 2, 0.2}, "invalid period: sample entropy needs (period - m)^2 * (m + 1) / 2 <= 4294967296"},
+      {"SampleEntropy",
+       {100000, 2, 0.2},
+       "invalid period: sample entropy needs (period - m)^2 * (m + 1) / 2 <= 4294967296"},
       {"ShannonEntropy", {10, 1}, "invalid period: Shannon entropy needs bins >= 2"},
       {"ShannonEntropy", {10, 16777217}, too_long},
       {"ShannonEntropy", {16777217, 10}, too_long},
       {"RollingQuantile", {16777217, 2}, too_long},
-      {"RollingQuantile", {10, 1.5}, "invalid parameter: rolling quantile must be a finite value in [0.0, 1.0]"},
-      {"RollingQuantile", {10, -0.1}, "invalid parameter: rolling quantile must be a finite value in [0.0, 1.0]"},
+      {"RollingQuantile",
+       {10, 1.5},
+       "invalid parameter: rolling quantile must be a finite value in [0.0, 1.0]"},
+      {"RollingQuantile",
+       {10, -0.1},
+       "invalid parameter: rolling quantile must be a finite value in [0.0, 1.0]"},
       {"PolarizedFractalEfficiency", {16777217, 1e-300}, too_long},
       {"PolarizedFractalEfficiency", {10, 1e-300}, "period must be greater than zero"},
       {"StdDev", {1e-300}, "period must be greater than zero"},
       {"LogReturn", {16777217}, too_long},
-      {"FundingImpliedApr", {0}, "invalid parameter: intervals_per_year must be finite and positive"},
-      {"FundingImpliedApr", {-0.0}, "invalid parameter: intervals_per_year must be finite and positive"},
-      {"FundingImpliedApr", {-1095}, "invalid parameter: intervals_per_year must be finite and positive"},
+      {"FundingImpliedApr",
+       {0},
+       "invalid parameter: intervals_per_year must be finite and positive"},
+      {"FundingImpliedApr",
+       {-0.0},
+       "invalid parameter: intervals_per_year must be finite and positive"},
+      {"FundingImpliedApr",
+       {-1095},
+       "invalid parameter: intervals_per_year must be finite and positive"},
       {"FundingRateMean", {16777217}, too_long},
       {"OpenInterestMomentum", {1e-300}, "period must be greater than zero"},
   };
@@ -276,9 +293,12 @@ TEST(Statistics, ConstructionErrors) {
   }
   // Limits that must still construct.
   const std::pair<const char*, std::vector<double>> accepted[] = {
-      {"StdDev", {16777216}},        {"Autocorrelation", {16777216, 16777215}},
-      {"HurstExponent", {16777216, 256}}, {"SampleEntropy", {4, 2, 5e-324}},
-      {"SampleEntropy", {2000, 2, 0.2}},  {"FundingImpliedApr", {5e-324}},
+      {"StdDev", {16777216}},
+      {"Autocorrelation", {16777216, 16777215}},
+      {"HurstExponent", {16777216, 256}},
+      {"SampleEntropy", {4, 2, 5e-324}},
+      {"SampleEntropy", {2000, 2, 0.2}},
+      {"FundingImpliedApr", {5e-324}},
   };
   for (const auto& [name, params] : accepted) build(name, params);
 }
@@ -319,7 +339,11 @@ TEST(Statistics, NumericExamples) {
       {"line_cfo", "Cfo", {4}, linear, 0},
       {"line_tsf_oscillator", "TsfOscillator", {4}, linear, (11.0 - 13) * 100 / 11},
       {"zscore", "ZScore", {3}, {1, 2, 6}, 3 / std::sqrt(14.0 / 3)},
-      {"coefficient_of_variation", "CoefficientOfVariation", {3}, {1, 2, 3}, std::sqrt(2.0 / 3) / 2},
+      {"coefficient_of_variation",
+       "CoefficientOfVariation",
+       {3},
+       {1, 2, 3},
+       std::sqrt(2.0 / 3) / 2},
       {"coefficient_of_variation_zero_mean", "CoefficientOfVariation", {2}, {-1, 1}, 0},
       {"skewness", "Skewness", {3}, {1, 2, 6}, 6 / std::pow(14.0 / 3, 1.5)},
       {"r_squared", "RSquared", {3}, {1, 3, 2}, 0.25},
@@ -338,8 +362,16 @@ TEST(Statistics, NumericExamples) {
       {"shannon_two_bins", "ShannonEntropy", {4, 2}, {0, 1, 2, 3}, 1},
       {"shannon_last_bin_clamped", "ShannonEntropy", {4, 4}, {0, 1, 2, 3}, 2},
       {"shannon_more_bins_than_values", "ShannonEntropy", {4, 8}, {0, 1, 2, 3}, 2},
-      {"shannon_uneven", "ShannonEntropy", {4, 2}, {0, 0, 0, 3}, -(0.75 * std::log2(0.75) + 0.25 * std::log2(0.25))},
-      {"sample_entropy_no_continuation", "SampleEntropy", {6, 1, 0.01}, {1, 7, 1, 9, 1, 3}, std::log(3.0)},
+      {"shannon_uneven",
+       "ShannonEntropy",
+       {4, 2},
+       {0, 0, 0, 3},
+       -(0.75 * std::log2(0.75) + 0.25 * std::log2(0.25))},
+      {"sample_entropy_no_continuation",
+       "SampleEntropy",
+       {6, 1, 0.01},
+       {1, 7, 1, 9, 1, 3},
+       std::log(3.0)},
       {"sample_entropy", "SampleEntropy", {6, 1, 0.01}, {1, 7, 1, 7, 2, 3}, std::log(2.0)},
       {"min_max", "RollingMinMaxScaler", {3}, {2, 6, 3}, 0.25},
       {"log_return", "LogReturn", {2}, {1, 0, -5, 2, 4}, std::log(4.0)},
@@ -361,9 +393,11 @@ TEST(Statistics, MomentsAndRegressionMembersMatchPlainFormulas) {
   std::vector<double> closes;
   for (double p = 1000; closes.size() < 300;) closes.push_back(p += z(rng));
   const std::size_t n = 17;
-  const std::vector<std::string> names = {"Variance", "Skewness", "Kurtosis", "JarqueBera",
-                                          "LinRegSlope", "Tsf", "RSquared", "StandardError",
-                                          "CorrelationTrendIndicator", "Autocorrelation"};
+  const std::vector<std::string> names = {
+      "Variance",       "Skewness",      "Kurtosis",
+      "JarqueBera",     "LinRegSlope",   "Tsf",
+      "RSquared",       "StandardError", "CorrelationTrendIndicator",
+      "Autocorrelation"};
   for (const auto& name : names) {
     std::vector<double> params = {static_cast<double>(n)};
     if (name == "Autocorrelation") params.push_back(3);
@@ -391,7 +425,8 @@ TEST(Statistics, MomentsAndRegressionMembersMatchPlainFormulas) {
       if (name == "Tsf") want = p.intercept + p.slope * n;
       if (name == "RSquared") want = p.slope * p.slope * sxx / static_cast<double>(syy);
       if (name == "StandardError") want = std::sqrt(static_cast<double>(rss) / (n - 2));
-      if (name == "CorrelationTrendIndicator") want = p.slope * std::sqrt(sxx / static_cast<double>(syy));
+      if (name == "CorrelationTrendIndicator")
+        want = p.slope * std::sqrt(sxx / static_cast<double>(syy));
       if (name == "Autocorrelation") want = static_cast<double>(sac / syy);
       ASSERT_TRUE(v[i].has_value()) << name << " @" << i;
       EXPECT_NEAR(*v[i], want, 1e-7 * std::max(1.0, std::abs(want))) << name << " @" << i;
@@ -463,7 +498,8 @@ TEST(Statistics, SeasonalZScoreSlotsByLocalHour) {
     std::int64_t first;
   };
   // -1 ms is 23:59:59.999 of the day before; a truncating division would put it at hour 0.
-  const Case cases[] = {{"before_epoch", 0, -1}, {"offset_east", 60, -3600001}, {"offset_west", -60, 0}};
+  const Case cases[] = {
+      {"before_epoch", 0, -1}, {"offset_east", 60, -3600001}, {"offset_west", -60, 0}};
   for (const auto& c : cases) {
     const Values v = run(c.offset, same_slot(c.first, day));
     ASSERT_EQ(v.size(), 5u) << c.id;
@@ -492,7 +528,8 @@ struct TickCase {
 DerivativesTick tick(double funding, double mark, double index, double futures, double oi,
                      double long_size = 1, double short_size = 1, double buy = 1, double sell = 1,
                      double long_liq = 0, double short_liq = 0) {
-  return {funding, mark, index, futures, oi, long_size, short_size, buy, sell, long_liq, short_liq, 0};
+  return {funding,    mark, index, futures,  oi,        long_size,
+          short_size, buy,  sell,  long_liq, short_liq, 0};
 }
 
 TEST(Derivatives, NumericExamples) {
@@ -500,18 +537,50 @@ TEST(Derivatives, NumericExamples) {
   const TickCase cases[] = {
       {"funding_rate", "FundingRate", {}, {tick(0.0003, 1, 1, 1, 0)}, 0.0003},
       {"implied_apr", "FundingImpliedApr", {1095}, {tick(0.0001, 1, 1, 1, 0)}, 0.1095},
-      {"funding_mean", "FundingRateMean", {3}, {tick(1, 1, 1, 1, 0), tick(2, 1, 1, 1, 0), tick(6, 1, 1, 1, 0), tick(7, 1, 1, 1, 0)}, 5},
-      {"funding_zscore_flat", "FundingRateZScore", {3}, {tick(2, 1, 1, 1, 0), tick(2, 1, 1, 1, 0), tick(2, 1, 1, 1, 0)}, 0},
-      {"funding_zscore", "FundingRateZScore", {3}, {tick(1, 1, 1, 1, 0), tick(2, 1, 1, 1, 0), tick(6, 1, 1, 1, 0)}, 3 / std::sqrt(14.0 / 3)},
+      {"funding_mean",
+       "FundingRateMean",
+       {3},
+       {tick(1, 1, 1, 1, 0), tick(2, 1, 1, 1, 0), tick(6, 1, 1, 1, 0), tick(7, 1, 1, 1, 0)},
+       5},
+      {"funding_zscore_flat",
+       "FundingRateZScore",
+       {3},
+       {tick(2, 1, 1, 1, 0), tick(2, 1, 1, 1, 0), tick(2, 1, 1, 1, 0)},
+       0},
+      {"funding_zscore",
+       "FundingRateZScore",
+       {3},
+       {tick(1, 1, 1, 1, 0), tick(2, 1, 1, 1, 0), tick(6, 1, 1, 1, 0)},
+       3 / std::sqrt(14.0 / 3)},
       {"funding_basis", "FundingBasis", {}, {tick(0, 101, 100, 1, 0)}, 0.01},
       {"premium_index", "PerpetualPremiumIndex", {}, {tick(0, 99, 100, 1, 0)}, -0.01},
       {"term_basis", "TermStructureBasis", {}, {tick(0, 1, 100, 102, 0)}, 0.02},
       {"calendar_spread", "CalendarSpread", {}, {tick(0, 50, 1, 51, 0)}, 0.02},
-      {"oi_delta_across_gap", "OpenInterestDelta", {}, {tick(0, 1, 1, 1, 10), gap, gap, tick(0, 1, 1, 1, 4)}, -6},
-      {"oi_momentum", "OpenInterestMomentum", {2}, {tick(0, 1, 1, 1, 100), tick(0, 1, 1, 1, 50), tick(0, 1, 1, 1, 150)}, 50},
-      {"oi_momentum_zero_start", "OpenInterestMomentum", {2}, {tick(0, 1, 1, 1, 0), tick(0, 1, 1, 1, 50), tick(0, 1, 1, 1, 150)}, 0},
-      {"oi_divergence_consecutive", "OIPriceDivergence", {1}, {tick(0, 10, 1, 1, 100), tick(0, 11, 1, 1, 120)}, 0.1},
-      {"oi_divergence_zero_oi", "OIPriceDivergence", {1}, {tick(0, 10, 1, 1, 0), tick(0, 11, 1, 1, 120)}, -0.1},
+      {"oi_delta_across_gap",
+       "OpenInterestDelta",
+       {},
+       {tick(0, 1, 1, 1, 10), gap, gap, tick(0, 1, 1, 1, 4)},
+       -6},
+      {"oi_momentum",
+       "OpenInterestMomentum",
+       {2},
+       {tick(0, 1, 1, 1, 100), tick(0, 1, 1, 1, 50), tick(0, 1, 1, 1, 150)},
+       50},
+      {"oi_momentum_zero_start",
+       "OpenInterestMomentum",
+       {2},
+       {tick(0, 1, 1, 1, 0), tick(0, 1, 1, 1, 50), tick(0, 1, 1, 1, 150)},
+       0},
+      {"oi_divergence_consecutive",
+       "OIPriceDivergence",
+       {1},
+       {tick(0, 10, 1, 1, 100), tick(0, 11, 1, 1, 120)},
+       0.1},
+      {"oi_divergence_zero_oi",
+       "OIPriceDivergence",
+       {1},
+       {tick(0, 10, 1, 1, 0), tick(0, 11, 1, 1, 120)},
+       -0.1},
       {"oi_weighted", "OIWeighted", {}, {tick(0, 10, 1, 1, 1), gap, tick(0, 20, 1, 1, 3)}, 17.5},
       {"oi_weighted_no_oi", "OIWeighted", {}, {tick(0, 10, 1, 1, 0), tick(0, 12, 1, 1, 0)}, 12},
       {"oi_to_volume", "OiToVolumeRatio", {}, {tick(0, 1, 1, 1, 10, 1, 1, 3, 2)}, 2},
@@ -522,8 +591,18 @@ TEST(Derivatives, NumericExamples) {
       {"long_short_no_shorts", "LongShortRatio", {}, {tick(0, 1, 1, 1, 0, 3, 0)}, 0},
       {"taker_ratio", "TakerBuySellRatio", {}, {tick(0, 1, 1, 1, 0, 1, 1, 3, 4)}, 0.75},
       {"taker_ratio_no_sells", "TakerBuySellRatio", {}, {tick(0, 1, 1, 1, 0, 1, 1, 3, 0)}, 0},
-      {"liquidations", "LiquidationFeatures", {}, {tick(0, 1, 1, 1, 0, 1, 1, 1, 1, 3, 1)}, 3, {3, 1, 2, 4, 0.5}},
-      {"liquidations_none", "LiquidationFeatures", {}, {tick(0, 1, 1, 1, 0, 1, 1, 1, 1, 3, 1), tick(0, 1, 1, 1, 0)}, 0, {0, 0, 0, 0, 0}},
+      {"liquidations",
+       "LiquidationFeatures",
+       {},
+       {tick(0, 1, 1, 1, 0, 1, 1, 1, 1, 3, 1)},
+       3,
+       {3, 1, 2, 4, 0.5}},
+      {"liquidations_none",
+       "LiquidationFeatures",
+       {},
+       {tick(0, 1, 1, 1, 0, 1, 1, 1, 1, 3, 1), tick(0, 1, 1, 1, 0)},
+       0,
+       {0, 0, 0, 0, 0}},
   };
   for (const auto& c : cases) {
     auto ev = build(c.name, c.params);
@@ -543,7 +622,8 @@ TEST(Derivatives, NumericExamples) {
     EXPECT_NEAR(*last, c.want, 1e-12 * std::max(1.0, std::abs(c.want))) << c.id;
     auto x = ev->extras();
     ASSERT_EQ(x.size(), c.extras.size()) << c.id;
-    for (std::size_t i = 0; i < x.size(); ++i) EXPECT_EQ(x[i], c.extras[i]) << c.id << " extra " << i;
+    for (std::size_t i = 0; i < x.size(); ++i)
+      EXPECT_EQ(x[i], c.extras[i]) << c.id << " extra " << i;
   }
 }
 
