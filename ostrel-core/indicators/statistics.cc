@@ -86,7 +86,8 @@ class MomentStat {
   numeric::RollingMomentsT<kHigher> m_;
 };
 
-// Recomputed from the window every step, without running sums.
+// Two passes over the window every step (exact mean first, then central powers): no running
+// sums, so nothing drifts.
 class JarqueBera {
  public:
   static constexpr InputKind kInput = InputKind::Close;

@@ -69,7 +69,7 @@ inline double sorted_median(std::span<const double> sorted) {
 
 // The newest `capacity` values both in arrival order and in ascending order. A push costs a
 // binary search and one shift of the sorted copy instead of a full sort per value. Storage grows
-// with the data up to the capacity.
+// with the data up to the capacity. Values must not be NaN (they have no place in the order).
 class SortedWindow {
  public:
   explicit SortedWindow(std::size_t capacity) : ring_(capacity) {}
