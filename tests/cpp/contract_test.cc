@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -12,7 +11,6 @@
 #include <limits>
 #include <new>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "ostrel-core/registry.h"
@@ -157,16 +155,6 @@ TEST_P(Contract, CataloguedShape) {
     }
 }
 
-// Members whose first value depends on the data, not only on the count of accepted inputs;
-// their declared warm-up is the earliest possible first value.
-bool data_dependent_warmup(std::string_view name) {
-  constexpr std::string_view kNames[] = {
-      "AverageDailyRange",  // first value on the first candle of the second calendar day
-      "FractalChaosBands",  // first value once both a fractal high and a fractal low occurred
-  };
-  return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
-}
-
 TEST_P(Contract, FirstValueAtWarmupPeriod) {
   const FamilyEntry& e = *GetParam();
   auto ev = make(e);
@@ -180,11 +168,7 @@ TEST_P(Contract, FirstValueAtWarmupPeriod) {
       break;
     }
   ASSERT_NE(first, 0u) << e.name << " produced no value in " << kSteps << " steps";
-  if (data_dependent_warmup(e.name)) {
-    EXPECT_GE(first, warmup) << e.name;
-  } else {
-    EXPECT_EQ(first, warmup) << e.name;
-  }
+  EXPECT_EQ(first, warmup) << e.name;
 }
 
 TEST_P(Contract, FreshEvaluatorsAgree) {
