@@ -146,6 +146,10 @@ const std::map<std::string_view, const char*> kWarmupExceptions = {
     // Needs two earlier returns in the hour slot of the current candle; on minute candles that
     // is the fourth input, not the second.
     {"SeasonalZScore", "first value once an hour slot holds two returns"},
+    {"AverageDailyRange", "declared warm-up is the day count; the first value comes on the first "
+                          "candle of the second calendar day"},
+    {"FractalChaosBands", "declared warm-up is the first full window; the first value needs both "
+                          "a fractal high and a fractal low"},
 };
 
 class Contract : public ::testing::TestWithParam<const FamilyEntry*> {};
