@@ -328,6 +328,8 @@ class Autocorrelation {
 // Work a step of the quadratic members may take; beyond it a single step would run for minutes
 // to days, which no window length justifies.
 constexpr double kMaxStepWork = 4294967296.0;  // 2^32
+// The sample entropy window whose point pairs (about period^2 / 2) stay below that work.
+constexpr std::size_t kMaxSampleEntropyPeriod = 65536;
 
 class HurstExponent {
  public:
@@ -426,11 +428,9 @@ class SampleEntropy {
     if (auto s = check_period(period); !s) return s.error();
     // A template length of 0 (a parameter of 1e-300) compares nothing.
     if (m == 0) return IndicatorError::zero_period();
-    // Every pair of templates may be compared over m + 1 points each step.
-    const double templates = static_cast<double>(period - m);
-    if (templates * (templates - 1) / 2 * static_cast<double>(m + 1) > kMaxStepWork)
-      return IndicatorError::invalid_period(
-          "sample entropy needs (period - m)^2 * (m + 1) / 2 <= 4294967296");
+    // A step compares about period^2 / 2 pairs of points.
+    if (period > kMaxSampleEntropyPeriod)
+      return IndicatorError::invalid_period("sample entropy needs period <= 65536");
     return SampleEntropy(period, m, r_factor);
   }
   std::optional<double> push(double x) {
@@ -447,16 +447,21 @@ class SampleEntropy {
     const double var = ss / nd;
     if (var == 0) return 0.0;
     const double r = std::sqrt(var) * r_factor_;
-    const std::size_t last = n - m_;  // template starts 0 .. n - m - 1
+    // Template pairs (i, i + delta) are counted along each diagonal delta: `run` is the number
+    // of consecutive matching points ending at k, so the m-point templates starting at
+    // k - m + 1 match when run >= m, and the (m + 1)-point ones starting at k - m when run > m.
+    // Each point pair is compared once instead of once per template that contains it.
+    const std::size_t templates = n - m_;  // starts 0 .. n - m - 1
     std::uint64_t a = 0, b = 0;
     const double* p = buf_.data();
-    for (std::size_t i = 0; i < last; ++i) {
-      for (std::size_t j = i + 1; j < last; ++j) {
-        std::size_t d = 0;
-        while (d < m_ && std::abs(p[i + d] - p[j + d]) <= r) ++d;
-        if (d < m_) continue;
-        ++b;
-        if (std::abs(p[i + m_] - p[j + m_]) <= r) ++a;
+    for (std::size_t delta = 1; delta < templates; ++delta) {
+      const std::size_t pairs = templates - delta;
+      const double* q = p + delta;
+      std::size_t run = 0;
+      for (std::size_t k = 0; k < pairs + m_; ++k) {
+        run = std::abs(p[k] - q[k]) <= r ? run + 1 : 0;
+        if (k + 1 >= m_ && k + 1 - m_ < pairs) b += run >= m_;
+        if (k >= m_ && k - m_ < pairs) a += run > m_;
       }
     }
     if (b == 0) return 0.0;

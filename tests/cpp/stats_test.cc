@@ -256,9 +256,7 @@ TEST(Statistics, ConstructionErrors) {
        "invalid parameter: sample entropy r_factor must be finite and positive"},
       {"SampleEntropy", {16777217, 2, 0.2}, too_long},
       {"SampleEntropy", {10, 1e-300, 0.2}, "period must be greater than zero"},
-      {"SampleEntropy",
-       {100000, 2, 0.2},
-       "invalid period: sample entropy needs (period - m)^2 * (m + 1) / 2 <= 4294967296"},
+      {"SampleEntropy", {65537, 2, 0.2}, "invalid period: sample entropy needs period <= 65536"},
       {"ShannonEntropy", {10, 1}, "invalid period: Shannon entropy needs bins >= 2"},
       {"ShannonEntropy", {10, 16777217}, too_long},
       {"ShannonEntropy", {16777217, 10}, too_long},
@@ -297,7 +295,7 @@ TEST(Statistics, ConstructionErrors) {
       {"Autocorrelation", {16777216, 16777215}},
       {"HurstExponent", {16777216, 256}},
       {"SampleEntropy", {4, 2, 5e-324}},
-      {"SampleEntropy", {2000, 2, 0.2}},
+      {"SampleEntropy", {65536, 2, 0.2}},
       {"FundingImpliedApr", {5e-324}},
   };
   for (const auto& [name, params] : accepted) build(name, params);
@@ -443,6 +441,48 @@ TEST(Statistics, MomentsAndRegressionMembersMatchPlainFormulas) {
       if (name == "Autocorrelation") want = static_cast<double>(sac / syy);
       ASSERT_TRUE(v[at[i]].has_value()) << name << " @" << i;
       EXPECT_NEAR(*v[at[i]], want, 1e-7 * std::max(1.0, std::abs(want))) << name << " @" << i;
+    }
+  }
+}
+
+// Sample entropy counts template matches along diagonals; the count must be that of the plain
+// pairwise definition, ties at exactly r included (values on a coarse grid make them common).
+TEST(Statistics, SampleEntropyMatchesPairwiseDefinition) {
+  std::mt19937_64 rng(5);
+  std::uniform_int_distribution<int> grid(0, 6);
+  std::vector<double> closes;
+  for (int i = 0; i < 120; ++i) closes.push_back(grid(rng) * 0.5);
+  auto pairwise = [](const double* x, std::size_t n, std::size_t m, double f) {
+    long double s = 0;
+    for (std::size_t i = 0; i < n; ++i) s += x[i];
+    const double mean = static_cast<double>(s / n);
+    double ss = -0.0;
+    for (std::size_t i = 0; i < n; ++i) ss += (x[i] - mean) * (x[i] - mean);
+    const double r = std::sqrt(ss / static_cast<double>(n)) * f;
+    double a = 0, b = 0;
+    for (std::size_t i = 0; i + m < n; ++i)
+      for (std::size_t j = i + 1; j + m < n; ++j) {
+        bool match = true;
+        for (std::size_t d = 0; d < m; ++d) match = match && std::abs(x[i + d] - x[j + d]) <= r;
+        if (!match) continue;
+        ++b;
+        if (std::abs(x[i + m] - x[j + m]) <= r) ++a;
+      }
+    if (b == 0) return 0.0;
+    return a > 0 ? -std::log(a / b) : std::log(b);
+  };
+  struct Case {
+    std::size_t n, m;
+    double f;
+  };
+  for (const Case c : {Case{12, 1, 0.2}, Case{12, 2, 0.5}, Case{30, 3, 0.25}, Case{9, 7, 2.0},
+                       Case{40, 2, 1e-9}, Case{20, 2, 1.0}}) {
+    const Values v = run_closes("SampleEntropy",
+                                {static_cast<double>(c.n), static_cast<double>(c.m), c.f}, closes);
+    for (std::size_t i = c.n - 1; i < closes.size(); ++i) {
+      ASSERT_TRUE(v[i].has_value());
+      const double want = pairwise(closes.data() + i + 1 - c.n, c.n, c.m, c.f);
+      EXPECT_NEAR(*v[i], want, 1e-12) << "n=" << c.n << " m=" << c.m << " @" << i;
     }
   }
 }
