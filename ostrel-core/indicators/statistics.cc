@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -690,9 +691,10 @@ class LogReturn {
     win_.push(x);
     if (!win_.full()) return std::nullopt;
     const double ratio = win_.newest() / win_.oldest();
-    // Closes many orders of magnitude apart overflow or underflow the ratio; their logarithms
-    // stay finite.
-    if (!std::isfinite(ratio) || ratio == 0)
+    // Closes many orders of magnitude apart overflow the ratio or underflow it (to 0 or to a
+    // subnormal that has lost digits); their logarithms stay finite and exact.
+    if (!(ratio >= std::numeric_limits<double>::min() &&
+          ratio <= std::numeric_limits<double>::max()))
       return std::log(win_.newest()) - std::log(win_.oldest());
     return std::log(ratio);
   }

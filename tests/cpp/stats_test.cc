@@ -374,6 +374,7 @@ TEST(Statistics, NumericExamples) {
       {"min_max", "RollingMinMaxScaler", {3}, {2, 6, 3}, 0.25},
       {"log_return", "LogReturn", {2}, {1, 0, -5, 2, 4}, std::log(4.0)},
       {"log_return_far_apart", "LogReturn", {1}, {1e-300, 1e300}, 600 * std::log(10.0)},
+      {"log_return_far_apart_down", "LogReturn", {1}, {1e300, 1e-20}, -320 * std::log(10.0)},
       {"min_max_huge_range", "RollingMinMaxScaler", {2}, {-1.5e308, 1.5e308}, 1},
       {"quantile_huge_range", "RollingQuantile", {2, 0.5}, {-1.5e308, 1.5e308}, 0},
   };
