@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <vector>
 
 #include "../numeric/calendar_day.h"
 #include "../numeric/ema_core.h"
@@ -729,7 +728,8 @@ void register_volatility(FamilyTable& t) {
   t.add("Atr", [](const Params& p) { return wrap(Atr::create(p.n(0))); }, {14});
   t.add("Natr", [](const Params& p) { return wrap(Natr::create(p.n(0))); }, {14});
   t.add("HighLowRange", [](const Params&) { return wrap(HighLowRange::create()); }, {});
-  t.add("VolatilityRatio", [](const Params& p) { return wrap(VolatilityRatio::create(p.n(0))); }, {14});
+  t.add("VolatilityRatio", [](const Params& p) { return wrap(VolatilityRatio::create(p.n(0))); },
+        {14});
   t.add("AverageDailyRange",
         [](const Params& p) { return wrap(AverageDailyRange::create(p.n(0), p.i32(1))); }, {5, 0});
   t.add("ChaikinVolatility",
