@@ -87,7 +87,8 @@ TEST(VolbandsCores, ShiftedVarianceMatchesTwoPass) {
             << kind << " n=" << n << " at " << i;
         ASSERT_TRUE(close_enough(v.population_variance(), population_var(w), 1e-8, floor))
             << kind << " n=" << n << " at " << i;
-        ASSERT_TRUE(close_enough(v.mean(), two_pass_mean(w), 1e-12, (scale + spread) * 1e-14)) << kind;
+        ASSERT_TRUE(close_enough(v.mean(), two_pass_mean(w), 1e-12, (scale + spread) * 1e-14))
+            << kind;
         ASSERT_GE(v.sample_variance(), 0.0);
       }
     }
@@ -146,8 +147,9 @@ TEST(VolbandsCores, LocalDayUsesFloorDivisionAndGregorianDates) {
   for (std::int64_t day = -799999; day < 800000; ++day) {
     const auto d = numeric::civil_from_days(day);
     const bool next_day = d.year == prev.year && d.month == prev.month && d.day == prev.day + 1;
-    const bool next_month = d.day == 1 && ((d.year == prev.year && d.month == prev.month + 1) ||
-                                           (d.year == prev.year + 1 && d.month == 1 && prev.month == 12));
+    const bool next_month =
+        d.day == 1 && ((d.year == prev.year && d.month == prev.month + 1) ||
+                       (d.year == prev.year + 1 && d.month == 1 && prev.month == 12));
     ASSERT_TRUE(next_day || next_month) << day;
     prev = d;
   }
@@ -416,7 +418,8 @@ std::vector<Recomputed> references() {
                  const double cur = vols.back();
                  auto s = vols;
                  std::sort(s.begin(), s.end());
-                 const double at_most = std::count_if(s.begin(), s.end(), [&](double x) { return x <= cur; });
+                 const double at_most =
+                     std::count_if(s.begin(), s.end(), [&](double x) { return x <= cur; });
                  return V{cur, cur, s.front(), (s[2] + s[3]) / 2, s.back(), 100 * at_most / 6};
                }});
   v.push_back({"ParkinsonVolatility", {8, ppy}, [=](const auto& h) -> Out {
@@ -453,7 +456,8 @@ std::vector<Recomputed> references() {
                          std::log(b.low / b.close) * std::log(b.low / b.open);
                  }
                  const double k = 0.34 / (9.0 / 7.0 + 1.34);
-                 const double var = sample_var(o) + k * sample_var(c) + (1 - k) * std::max(0.0, rs / 8);
+                 const double var =
+                     sample_var(o) + k * sample_var(c) + (1 - k) * std::max(0.0, rs / 8);
                  return V{root * std::sqrt(std::max(0.0, var))};
                }});
   v.push_back({"BollingerBands", {12, 2}, [](const auto& h) -> Out {
@@ -603,7 +607,8 @@ TEST(Volbands, ConstructionErrors) {
       {"ChaikinVolatility", {10, 16777217}, max},
       {"ChaikinVolatility", {16777217, 1e-300}, zero},  // zeros are checked before maxima
       {"MassIndex", {9, 16777217}, max},
-      {"HistoricalVolatility", {1, 252}, "invalid period: historical volatility period must be >= 2"},
+      {"HistoricalVolatility", {1, 252},
+       "invalid period: historical volatility period must be >= 2"},
       {"HistoricalVolatility", {1, 1e-300}, zero},
       {"HistoricalVolatility", {16777217, 252}, max},
       {"RealizedVolatility", {16777217}, max},
