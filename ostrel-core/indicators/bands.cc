@@ -16,7 +16,7 @@
 #include "../numeric/ring.h"
 #include "../numeric/ema_core.h"
 #include "../numeric/rolling_mean.h"
-#include "../numeric/sort_ascending.h"
+#include "../numeric/order_selection.h"
 #include "../numeric/true_range.h"
 #include "families.h"
 
@@ -193,7 +193,7 @@ class BomarBands {
     scratch_.resize(win_.size());
     std::size_t i = 0;
     win_.for_each([&](double x) { scratch_[i++] = g != 0.0 ? std::fabs((x - g) / ag) : 0.0; });
-    numeric::sort_ascending(scratch_);
+    numeric::select_for_quantile(scratch_, coverage_);
     const double o = numeric::interpolated_quantile(scratch_, coverage_);
     return bands_.set(g + ag * o, g, g - ag * o);
   }
@@ -248,7 +248,7 @@ class MedianChannel {
     scratch_.resize(win_.size());
     std::size_t i = 0;
     win_.window().for_each([&](double x) { scratch_[i++] = std::fabs(x - c); });
-    numeric::sort_ascending(scratch_);
+    numeric::select_for_quantile(scratch_, 0.5);
     const double mad = numeric::interpolated_quantile(scratch_, 0.5);
     return bands_.set(c + k_ * mad, c, c - k_ * mad);
   }

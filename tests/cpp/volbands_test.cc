@@ -18,8 +18,9 @@
 
 #include "ostrel-core/numeric/calendar_day.h"
 #include "ostrel-core/numeric/least_squares_line.h"
+#include "ostrel-core/numeric/quantile.h"
 #include "ostrel-core/numeric/running_variance.h"
-#include "ostrel-core/numeric/sort_ascending.h"
+#include "ostrel-core/numeric/order_selection.h"
 #include "ostrel-core/numeric/window_sum.h"
 #include "ostrel-core/registry.h"
 #include "test_support.h"
@@ -188,6 +189,26 @@ TEST(VolbandsCores, SortAscendingOrdersNanLastAtEverySize) {
     const auto first_nan = std::find_if(v.begin(), v.end(), [](double x) { return std::isnan(x); });
     EXPECT_TRUE(std::is_sorted(v.begin(), first_nan));
     EXPECT_TRUE(std::all_of(first_nan, v.end(), [](double x) { return std::isnan(x); }));
+  }
+}
+
+TEST(VolbandsCores, SelectedQuantileEqualsSortedQuantile) {
+  std::mt19937_64 rng(3);
+  std::uniform_int_distribution<int> small(-4, 4);  // many ties
+  std::normal_distribution<double> z(0, 1);
+  for (std::size_t m = 1; m <= 45; ++m) {
+    for (int rep = 0; rep < 20; ++rep) {
+      std::vector<double> v(m);
+      for (auto& x : v) x = rep % 2 ? small(rng) : z(rng);
+      auto sorted = v;
+      std::sort(sorted.begin(), sorted.end());
+      for (double q : {0.0, 0.25, 0.5, 0.85, 0.999, 1.0}) {
+        auto sel = v;
+        numeric::select_for_quantile(sel, q);
+        ASSERT_EQ(numeric::interpolated_quantile(sel, q), numeric::interpolated_quantile(sorted, q))
+            << "m=" << m << " q=" << q;
+      }
+    }
   }
 }
 
