@@ -46,10 +46,11 @@ Status check_zero(std::size_t n) {
   return Ok{};
 }
 
-// sqrt(periods per year) * 100: the factor that turns a per-period stdev into annual percent.
+// sqrt(periods per year), computed once per member.
 double annualiser(std::size_t periods_per_year) {
   return std::sqrt(static_cast<double>(periods_per_year));
 }
+// A per-period variance as an annualised standard deviation in percent.
 double annualised_percent(double root_ppy, double variance) {
   return root_ppy * std::sqrt(std::max(0.0, variance)) * 100.0;
 }
@@ -293,9 +294,7 @@ class HistoricalVolatility {
   }
   std::optional<double> push(double close) {
     double r = 0;
-    const auto o = returns_.next(close, r);
-    if (o == LogReturns::Outcome::Refused) return std::nullopt;
-    if (o == LogReturns::Outcome::Primed) return std::nullopt;
+    if (returns_.next(close, r) != LogReturns::Outcome::Return) return std::nullopt;
     returns_.commit(close);
     var_.push(r);
     if (!var_.full()) return std::nullopt;
