@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "../numeric/calendar_day.h"
 #include "../numeric/ema_core.h"
+#include "../numeric/order_selection.h"
 #include "../numeric/quantile.h"
 #include "../numeric/rolling_sum.h"
 #include "../numeric/running_variance.h"
@@ -695,14 +697,21 @@ class VolatilityCone {
     const double current = std::sqrt(returns_var_.sample_variance());
     vols_.push(current);
     if (!vols_.full()) return std::nullopt;
-    // The sorted window is the ascending copy of the lookback, kept by insertion as values
-    // arrive and leave instead of re-sorted every step.
-    const auto sorted = vols_.sorted();
-    const std::size_t m = sorted.size();
-    const std::size_t at_most = static_cast<std::size_t>(
-        std::upper_bound(sorted.begin(), sorted.end(), current) - sorted.begin());
-    extras_ = {current, sorted.front(), numeric::sorted_median(sorted), sorted.back(),
-               100.0 * static_cast<double>(at_most) / static_cast<double>(m)};
+    // Min, max and the rank of the current value are one scan; the median needs only the middle
+    // order statistics, selected in linear time on a copy instead of sorting it.
+    double lo = vols_.oldest(), hi = lo;
+    std::size_t at_most = 0, i = 0;
+    scratch_.resize(vols_.size());
+    vols_.for_each([&](double v) {
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+      if (v <= current) ++at_most;
+      scratch_[i++] = v;
+    });
+    numeric::select_for_quantile(scratch_, 0.5);
+    const double m = static_cast<double>(scratch_.size());
+    extras_ = {current, lo, numeric::sorted_median(scratch_), hi,
+               100.0 * static_cast<double>(at_most) / m};
     last_ = current;
     return current;
   }
@@ -714,7 +723,8 @@ class VolatilityCone {
       : returns_var_(w), vols_(lookback), w_(w) {}
   LogReturns returns_;
   ShiftedRunningVariance returns_var_;
-  numeric::SortedWindow vols_;
+  Ring<double> vols_;
+  std::vector<double> scratch_;  // reaches the lookback's size once, then reused
   std::size_t w_;
   std::optional<double> last_;
   std::array<double, 5> extras_{};
