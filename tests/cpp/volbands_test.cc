@@ -207,7 +207,9 @@ TEST(VolbandsCores, SelectedQuantileEqualsSortedQuantile) {
         numeric::select_for_quantile(sel, q);
         ASSERT_EQ(numeric::interpolated_quantile(sel, q), numeric::interpolated_quantile(sorted, q))
             << "m=" << m << " q=" << q;
-        if (q == 0.5) ASSERT_EQ(numeric::sorted_median(sel), numeric::sorted_median(sorted)) << m;
+        if (q == 0.5) {
+          ASSERT_EQ(numeric::sorted_median(sel), numeric::sorted_median(sorted)) << m;
+        }
       }
     }
   }
