@@ -612,6 +612,48 @@ TEST(Volbands, MembersMatchPlainRecomputationWithInvalidStepsMixedIn) {
   }
 }
 
+// A valid candle whose range overflows and whose close is 0: every member below meets a true
+// range, log return or log ratio that is not finite. The step must answer nothing and leave no
+// trace (previous close included), instead of poisoning the running sums for good.
+TEST(Volbands, NonFiniteIntermediateRefusesTheStep) {
+  const Candle poison = bar(0, 1e308, -1e308, 0);
+  std::vector<Candle> base;
+  for (const auto& s : testing::random_walk(90, 5)) base.push_back(s.candle);
+  auto poisoned = base;
+  poisoned.insert(poisoned.begin() + 40, poison);
+  const std::pair<const char*, std::vector<double>> members[] = {
+      {"TrueRange", {}},
+      {"Atr", {5}},
+      {"Natr", {5}},
+      {"HighLowRange", {}},
+      {"VolatilityRatio", {5}},
+      {"ChaikinVolatility", {4, 3}},
+      {"MassIndex", {3, 4}},
+      {"HistoricalVolatility", {5, 252}},
+      {"RealizedVolatility", {5}},
+      {"BipowerVariation", {5}},
+      {"JumpIndicator", {5, 2}},
+      {"EwmaVolatility", {0.9}},
+      {"Garch11", {0.0001, 0.1, 0.8}},
+      {"VolatilityOfVolatility", {4, 3}},
+      {"ParkinsonVolatility", {5, 252}},
+      {"GarmanKlassVolatility", {5, 252}},
+      {"RogersSatchellVolatility", {5, 252}},
+      {"YangZhangVolatility", {5, 252}},
+      {"Keltner", {5, 4, 2}},
+      {"StarcBands", {5, 4, 2}},
+      {"AtrBands", {5, 2}},
+  };
+  for (const auto& [name, params] : members) {
+    auto want = run(name, params, base);
+    auto got = run(name, params, poisoned);
+    ASSERT_EQ(got.size(), want.size() + 1) << name;
+    EXPECT_FALSE(got[40].has_value()) << name;
+    got.erase(got.begin() + 40);
+    EXPECT_EQ(got, want) << name;
+  }
+}
+
 TEST(Volbands, ConstructionErrors) {
   const std::string max = "invalid period: period exceeds the maximum supported window length "
                           "(see MAX_PERIOD)";
