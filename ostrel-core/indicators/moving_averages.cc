@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "../numeric/ema_core.h"
 #include "../numeric/mama_core.h"
 #include "../numeric/midpoint.h"
+#include "../numeric/quantile.h"
 #include "../numeric/ring.h"
 #include "../numeric/rolling_mean.h"
 #include "../numeric/vwma_core.h"
@@ -147,7 +149,8 @@ class GeneralizedDema {
   static Made<GeneralizedDema> create(std::size_t n, double v) {
     if (auto s = check_period(n); !s) return s.error();
     if (!finite_in_unit(v))
-      return IndicatorError::invalid_period("GD volume factor must be a finite value in [0.0, 1.0]");
+      return IndicatorError::invalid_period(
+          "GD volume factor must be a finite value in [0.0, 1.0]");
     return GeneralizedDema(n, v);
   }
   std::optional<double> push(double close) {
@@ -171,7 +174,8 @@ class T3 {
   static Made<T3> create(std::size_t n, double v) {
     if (auto s = check_period(n); !s) return s.error();
     if (!finite_in_unit(v))
-      return IndicatorError::invalid_period("T3 volume factor must be a finite value in [0.0, 1.0]");
+      return IndicatorError::invalid_period(
+          "T3 volume factor must be a finite value in [0.0, 1.0]");
     return T3(n, v);
   }
   std::optional<double> push(double close) {
@@ -230,7 +234,8 @@ class Trima {
 // with halves rounded away from zero.
 std::size_t hull_half(std::size_t n) { return std::max<std::size_t>(n / 2, 1); }
 std::size_t hull_root(std::size_t n) {
-  return std::max<std::size_t>(static_cast<std::size_t>(std::round(std::sqrt(static_cast<double>(n)))), 1);
+  const double root = std::round(std::sqrt(static_cast<double>(n)));  // at most 4096
+  return std::max<std::size_t>(static_cast<std::size_t>(root), 1);
 }
 
 class Hma {
@@ -480,7 +485,8 @@ class Jma {
   static constexpr InputKind kInput = InputKind::Close;
   static Made<Jma> create(std::size_t n, double phase, std::uint32_t power) {
     if (auto s = check_period(n); !s) return s.error();
-    if (!std::isfinite(phase)) return IndicatorError::invalid_period("JMA phase must be a finite value");
+    if (!std::isfinite(phase))
+      return IndicatorError::invalid_period("JMA phase must be a finite value");
     if (power < 1 || power > 4) return IndicatorError::invalid_period("JMA power must be in 1..=4");
     return Jma(n, phase, power);
   }
@@ -493,7 +499,8 @@ class Jma {
     }
     e0_ = e0_ * alpha_ + x * (1.0 - alpha_);
     det0_ = beta_ * det0_ + (1.0 - beta_) * (x - e0_);
-    det1_ = (alpha_ * alpha_) * det1_ + ((det0_ * ratio_ + e0_) - jma_) * (1.0 - alpha_) * (1.0 - alpha_);
+    det1_ = (alpha_ * alpha_) * det1_ +
+            ((det0_ * ratio_ + e0_) - jma_) * (1.0 - alpha_) * (1.0 - alpha_);
     jma_ = det1_ + jma_;
     return jma_;
   }
@@ -503,11 +510,15 @@ class Jma {
   Jma(std::size_t n, double phase, std::uint32_t power) {
     const double b = (static_cast<double>(n) - 1.0) * 0.45;
     beta_ = b / (2.0 + b);
-    switch (power) {
-      case 1: alpha_ = beta_; break;
-      case 2: alpha_ = beta_ * beta_; break;
-      case 3: alpha_ = beta_ * (beta_ * beta_); break;
-      default: alpha_ = (beta_ * beta_) * (beta_ * beta_); break;
+    // beta ** power by repeated squaring, in this exact grouping.
+    if (power == 1) {
+      alpha_ = beta_;
+    } else if (power == 2) {
+      alpha_ = beta_ * beta_;
+    } else if (power == 3) {
+      alpha_ = beta_ * (beta_ * beta_);
+    } else {
+      alpha_ = (beta_ * beta_) * (beta_ * beta_);
     }
     ratio_ = std::min(std::max(phase / 100.0 + 1.5, 0.5), 2.5);
   }
@@ -599,8 +610,10 @@ class HoltWinters {
   static constexpr InputKind kInput = InputKind::Close;
   static Made<HoltWinters> create(double alpha, double beta) {
     auto unit = [](double v) { return std::isfinite(v) && v > 0.0 && v <= 1.0; };
-    if (!unit(alpha)) return IndicatorError::invalid_period("HoltWinters alpha must be in (0.0, 1.0]");
-    if (!unit(beta)) return IndicatorError::invalid_period("HoltWinters beta must be in (0.0, 1.0]");
+    if (!unit(alpha))
+      return IndicatorError::invalid_period("HoltWinters alpha must be in (0.0, 1.0]");
+    if (!unit(beta))
+      return IndicatorError::invalid_period("HoltWinters beta must be in (0.0, 1.0]");
     return HoltWinters(alpha, beta);
   }
   std::optional<double> push(double x) {
@@ -682,26 +695,29 @@ class MedianMa {
   std::optional<double> push(double close) {
     window_.push(close);
     if (!window_.full()) return std::nullopt;
-    // The scratch copy reaches its final size on the first full window and is reused after.
-    scratch_.clear();
-    window_.for_each([&](double x) { scratch_.push_back(x); });
-    // IEEE total order: on finite closes it only differs from < by placing -0.0 before +0.0.
-    auto less = [](double a, double b) {
-      return a < b || (a == b && std::signbit(a) && !std::signbit(b));
-    };
-    const std::size_t n = scratch_.size(), mid = n / 2;
-    std::nth_element(scratch_.begin(), scratch_.begin() + mid, scratch_.end(), less);
-    const double upper = scratch_[mid];
-    if (n % 2 == 1) return upper;
-    const double lower = *std::max_element(scratch_.begin(), scratch_.begin() + mid, less);
-    return numeric::midpoint(lower, upper);
+    const std::size_t n = window_.size(), mid = n / 2;
+    if (n % 2 == 1) return at(mid);
+    return numeric::midpoint(at(mid - 1), at(mid));
   }
   std::size_t warmup_period() const { return window_.capacity(); }
 
  private:
   explicit MedianMa(std::size_t n) : window_(n) {}
-  Ring<double> window_;
-  std::vector<double> scratch_;
+
+  // The i-th element of the window in IEEE total order. The sorted copy orders by <, which
+  // leaves -0.0 and +0.0 in arrival order inside their run of zeros; total order puts every
+  // -0.0 first, so a zero is placed by counting the negative zeros of that run.
+  double at(std::size_t i) const {
+    const auto sorted = window_.sorted();
+    const double v = sorted[i];
+    if (v != 0.0) return v;
+    const auto [lo, hi] = std::equal_range(sorted.begin(), sorted.end(), 0.0);
+    const auto negative_zeros =
+        static_cast<std::size_t>(std::count_if(lo, hi, [](double z) { return std::signbit(z); }));
+    return i - static_cast<std::size_t>(lo - sorted.begin()) < negative_zeros ? -0.0 : 0.0;
+  }
+
+  numeric::SortedWindow window_;
 };
 
 class MidPoint {

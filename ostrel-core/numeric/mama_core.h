@@ -57,7 +57,8 @@ class MamaCore {
 
     constexpr double kEps = 2.220446049250313e-16;
     double per = period_;
-    if (std::fabs(re_) > kEps && std::fabs(im_) > kEps) per = 6.283185307179586 / std::atan2(im_, re_);
+    if (std::fabs(re_) > kEps && std::fabs(im_) > kEps)
+      per = 6.283185307179586 / std::atan2(im_, re_);
     // fmin/fmax drop a NaN operand, so an undefined cycle estimate falls back to the bounds.
     per = std::fmin(per, 1.5 * period_);
     per = std::fmax(per, 0.67 * period_);
