@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "../numeric/bollinger_core.h"
+#include "../numeric/ema_core.h"
 #include "../numeric/least_squares_line.h"
 #include "../numeric/midpoint.h"
+#include "../numeric/order_selection.h"
 #include "../numeric/quantile.h"
 #include "../numeric/ring.h"
-#include "../numeric/ema_core.h"
 #include "../numeric/rolling_mean.h"
-#include "../numeric/order_selection.h"
 #include "../numeric/true_range.h"
 #include "families.h"
 
@@ -25,10 +25,10 @@ namespace {
 
 using numeric::AtrCore;
 using numeric::BollingerCore;
+using numeric::EmaCore;
 using numeric::LeastSquaresLine;
 using numeric::Ring;
 using numeric::RollingMean;
-using numeric::EmaCore;
 
 using Status = ostrel::Status<IndicatorError>;
 

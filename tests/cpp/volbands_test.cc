@@ -18,9 +18,10 @@
 
 #include "ostrel-core/numeric/calendar_day.h"
 #include "ostrel-core/numeric/least_squares_line.h"
+#include "ostrel-core/numeric/order_selection.h"
 #include "ostrel-core/numeric/quantile.h"
 #include "ostrel-core/numeric/running_variance.h"
-#include "ostrel-core/numeric/order_selection.h"
+#include "ostrel-core/numeric/sort_ascending.h"
 #include "ostrel-core/numeric/window_sum.h"
 #include "ostrel-core/registry.h"
 #include "test_support.h"
