@@ -47,11 +47,9 @@ void copy_window(const Ring<double>& win, std::vector<double>& out) {
   win.for_each([&](double v) { out[i++] = v; });
 }
 
-// Interpolated quantile of a scratch copy, selecting rather than sorting (same value, linear
-// time); the copy is reordered.
+// Interpolated quantile of a scratch copy (reordered).
 double quantile_of(std::vector<double>& scratch, double q) {
-  numeric::select_for_quantile(scratch, q);
-  return numeric::interpolated_quantile(scratch, q);
+  return numeric::quantiles_of<1>(scratch, {q})[0];
 }
 
 // Upper, middle and lower band with upper as the main value.
@@ -231,12 +229,10 @@ class QuartileBands {
     win_.push(close);
     if (!win_.full()) return std::nullopt;
     // Nothing is ordered before the window is full, so a long window costs nothing while it
-    // fills; afterwards each quantile is a linear-time selection on the copy.
+    // fills.
     copy_window(win_, scratch_);
-    const double upper = quantile_of(scratch_, 0.75);
-    const double middle = quantile_of(scratch_, 0.5);
-    const double lower = quantile_of(scratch_, 0.25);
-    return bands_.set(upper, middle, lower);
+    const auto q = numeric::quantiles_of<3>(scratch_, {0.75, 0.5, 0.25});
+    return bands_.set(q[0], q[1], q[2]);
   }
   std::span<const double> extras() const { return bands_.v; }
   std::size_t warmup_period() const { return win_.capacity(); }

@@ -698,7 +698,7 @@ class VolatilityCone {
     vols_.push(current);
     if (!vols_.full()) return std::nullopt;
     // Min, max and the rank of the current value are one scan; the median needs only the middle
-    // order statistics, selected in linear time on a copy instead of sorting it.
+    // order statistics of a copy: sorted when short, selected in linear time when long.
     double lo = vols_.oldest(), hi = lo;
     std::size_t at_most = 0, i = 0;
     scratch_.resize(vols_.size());
@@ -708,7 +708,11 @@ class VolatilityCone {
       if (v <= current) ++at_most;
       scratch_[i++] = v;
     });
-    numeric::select_for_quantile(scratch_, 0.5);
+    if (scratch_.size() <= 20) {
+      numeric::sort_ascending(scratch_);
+    } else {
+      numeric::select_for_quantile(scratch_, 0.5);
+    }
     const double m = static_cast<double>(scratch_.size());
     extras_ = {current, lo, numeric::sorted_median(scratch_), hi,
                100.0 * static_cast<double>(at_most) / m};

@@ -4,10 +4,12 @@
 // recomputed every step) where only one or two quantiles are wanted.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <span>
 
+#include "quantile.h"
 #include "sort_ascending.h"
 
 namespace ostrel::numeric {
@@ -35,6 +37,24 @@ inline void select_for_quantile(std::span<double> v, double q) {
                                  ascending_nan_last);
     std::iter_swap(v.begin() + static_cast<std::ptrdiff_t>(j + 1), next);
   }
+}
+
+// Interpolated quantiles of a scratch copy at the given levels; the copy is reordered. Short
+// copies are insertion-sorted once (cheapest for a handful of values); long ones select the two
+// order statistics each level reads, which is linear instead of n log n. Same values either way.
+template <std::size_t K>
+std::array<double, K> quantiles_of(std::span<double> scratch, const std::array<double, K>& qs) {
+  std::array<double, K> out{};
+  if (scratch.size() <= 20) {
+    sort_ascending(scratch);
+    for (std::size_t k = 0; k < K; ++k) out[k] = interpolated_quantile(scratch, qs[k]);
+  } else {
+    for (std::size_t k = 0; k < K; ++k) {
+      select_for_quantile(scratch, qs[k]);
+      out[k] = interpolated_quantile(scratch, qs[k]);
+    }
+  }
+  return out;
 }
 
 }  // namespace ostrel::numeric
