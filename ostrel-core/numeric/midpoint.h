@@ -14,4 +14,7 @@ inline double midpoint(double a, double b) {
   return a * 0.5 + b * 0.5;
 }
 
+// The same midpoint under the name some callers use.
+inline double overflow_safe_midpoint(double a, double b) { return midpoint(a, b); }
+
 }  // namespace ostrel::numeric

@@ -11,6 +11,7 @@
 
 #include "midpoint.h"
 #include "ring.h"
+#include "sort_ascending.h"
 
 namespace ostrel::numeric {
 
@@ -20,9 +21,10 @@ inline double interpolated_quantile(std::span<const double> sorted, double q) {
   const std::size_t n = sorted.size();
   if (n == 1) return sorted[0];
   const double pos = q * static_cast<double>(n - 1);
-  // pos lies in [0, n - 1] for q in [0, 1]; the comparison also keeps the conversion defined.
-  if (!(pos < static_cast<double>(n - 1))) return sorted[n - 1];
-  const auto i = static_cast<std::size_t>(pos > 0 ? std::floor(pos) : 0.0);
+  // Levels outside [0, 1] (or NaN) clamp to the ends rather than index out of range.
+  if (!(pos >= 0)) return sorted[0];
+  if (pos >= static_cast<double>(n - 1)) return sorted[n - 1];
+  const auto i = static_cast<std::size_t>(std::floor(pos));
   if (i >= n - 1) return sorted[n - 1];
   const double lo = sorted[i], hi = sorted[i + 1];
   const double frac = pos - static_cast<double>(i);
@@ -34,6 +36,11 @@ inline double interpolated_quantile(std::span<const double> sorted, double q) {
   return lo * (1 - frac) + hi * frac;
 }
 
+// The same quantile under the name some callers use.
+inline double quantile_of_sorted(std::span<const double> sorted, double q) {
+  return interpolated_quantile(sorted, q);
+}
+
 // Median of ascending values (at least one); even counts take the midpoint of the middle two.
 inline double sorted_median(std::span<const double> sorted) {
   const std::size_t n = sorted.size();
@@ -43,7 +50,7 @@ inline double sorted_median(std::span<const double> sorted) {
 
 // The newest `capacity` values both in arrival order and in ascending order. A push costs a
 // binary search and one shift of the sorted copy instead of a full sort per value. Storage grows
-// with the data up to the capacity.
+// with the data up to the capacity. Values must not be NaN (they have no place in the order).
 class SortedWindow {
  public:
   explicit SortedWindow(std::size_t capacity) : ring_(capacity) {}

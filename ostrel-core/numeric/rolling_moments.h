@@ -38,15 +38,11 @@ class RollingMomentsT {
     const double v = s2_ / n() - d * d;
     return v > 0 ? v : 0.0;
   }
-  double third_moment() const
-    requires kHigher
-  {
+  double third_moment() const requires kHigher {
     const double d = s1_ / n();
     return s3_ / n() - 3 * d * s2_ / n() + 2 * d * d * d;
   }
-  double fourth_moment() const
-    requires kHigher
-  {
+  double fourth_moment() const requires kHigher {
     const double d = s1_ / n();
     return s4_ / n() - 4 * d * s3_ / n() + 6 * d * d * s2_ / n() - 3 * d * d * d * d;
   }

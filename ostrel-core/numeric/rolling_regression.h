@@ -30,8 +30,7 @@ inline RegressionConstants regression_constants(std::size_t n) {
 
 class RollingRegression {
  public:
-  explicit RollingRegression(std::size_t period)
-      : win_(period), c_(regression_constants(period)) {}
+  explicit RollingRegression(std::size_t period) : win_(period), c_(regression_constants(period)) {}
 
   void push(double y) {
     if (win_.full()) {
