@@ -536,7 +536,11 @@ RecordReader RecordReader::object_only(JsonValue v, std::string_view expecting,
 }
 
 void RecordReader::open(JsonValue v, bool allow_array) {
-  slots_.assign(fields_.size(), std::nullopt);
+  if (fields_.size() > kMaxFields) {  // a decoder's own mistake, reported rather than overrun
+    shape_error_ = JsonError{"record declares too many fields", v.end_offset()};
+    fields_ = fields_.first(0);
+    return;
+  }
   if (v.is_object()) {
     const bool reject = v.document()->duplicates() == Duplicates::Reject;
     for (std::size_t m = 0; m < v.size(); ++m) {
@@ -576,7 +580,7 @@ void RecordReader::open(JsonValue v, bool allow_array) {
 }
 
 std::optional<JsonValue> RecordReader::require(std::size_t i) {
-  if (shape_error_) return std::nullopt;
+  if (shape_error_ || i >= fields_.size()) return std::nullopt;
   auto v = get(i);
   if (!v && !missing_)
     missing_ = JsonError{"missing field `" + std::string(fields_[i]) + "`", value_.end_offset()};

@@ -28,6 +28,7 @@
 // reading a whole text show it (`JsonDocument::with_position`). Errors of members of an already
 // parsed command are shown without position (`err.message`).
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -195,7 +196,9 @@ class RecordReader {
                                   std::span<const std::string_view> fields);
 
   // The member's value (none when absent); does not record anything.
-  std::optional<JsonValue> get(std::size_t i) const { return i < slots_.size() ? slots_[i] : std::nullopt; }
+  std::optional<JsonValue> get(std::size_t i) const {
+    return i < fields_.size() ? slots_[i] : std::nullopt;
+  }
   // The member's value; when absent, records "missing field `x`".
   std::optional<JsonValue> require(std::size_t i);
 
@@ -271,7 +274,9 @@ class RecordReader {
   std::string_view expecting_;
   std::span<const std::string_view> fields_;
   std::size_t min_len_ = 0;
-  std::vector<std::optional<JsonValue>> slots_;
+  // Fixed capacity: a record is decoded per candle, and a heap block per record would dominate.
+  static constexpr std::size_t kMaxFields = 16;
+  std::array<std::optional<JsonValue>, kMaxFields> slots_{};
   std::optional<JsonError> shape_error_, type_error_, missing_;
 };
 
