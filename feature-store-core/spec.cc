@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <unordered_set>
 
 #include "json_reader.h"
 #include "ostrel-core/number_text.h"
@@ -226,16 +227,15 @@ Status<StoreError> validate(const FeatureSpec& spec) {
 }
 
 Status<StoreError> trial_build(const FeatureSpec& spec) {
-  std::vector<const std::string*> built;
+  std::unordered_set<std::string> built;
   std::vector<EvaluatorPtr> keep;  // released together at the end of the trial
   for (const Feature& f : spec.features) {
     if (f.kind == Feature::Kind::Price) continue;
-    bool seen = false;
-    for (const std::string* k : built) seen = seen || *k == f.key;
-    if (seen) continue;
+    std::string key = evaluator_key(f);
+    if (built.count(key)) continue;
     auto ev = Registry::instance().build(f.name, f.params);
     if (!ev) return StoreError::unknown_indicator(f.name + ": " + ev.error().display());
-    built.push_back(&f.key);
+    built.insert(std::move(key));
     keep.push_back(std::move(*ev));
   }
   return Ok{};
