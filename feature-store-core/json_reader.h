@@ -73,7 +73,9 @@ class JsonValue {
   bool is_null() const { return type() == Type::Null; }
   bool is_bool() const { return type() == Type::Bool; }
   bool is_string() const { return type() == Type::String; }
-  bool is_number() const { return type() == Type::Int || type() == Type::UInt || type() == Type::Float; }
+  bool is_number() const {
+    return type() == Type::Int || type() == Type::UInt || type() == Type::Float;
+  }
   // A number written without fraction or exponent (and within the 64-bit integer ranges).
   bool is_integer() const { return type() == Type::Int || type() == Type::UInt; }
   bool is_array() const { return type() == Type::Array; }
@@ -81,9 +83,9 @@ class JsonValue {
 
   // Elements of an array or members of an object (duplicates included).
   std::size_t size() const;
-  JsonValue index(std::size_t i) const;            // array element i (i < size())
-  std::string_view key(std::size_t i) const;       // object member i's name
-  JsonValue member(std::size_t i) const;           // object member i's value
+  JsonValue index(std::size_t i) const;       // array element i (i < size())
+  std::string_view key(std::size_t i) const;  // object member i's name
+  JsonValue member(std::size_t i) const;      // object member i's value
   // Whether member i is superseded by a later member with the same name.
   bool shadowed(std::size_t i) const;
   // The last member with this name, if any (objects only).
@@ -94,9 +96,9 @@ class JsonValue {
   std::string_view as_string() const;
 
   // Typed getters with the reader's messages ("invalid type: ..., expected f64").
-  Result<double, JsonError> f64() const;           // any number
-  Result<std::int64_t, JsonError> i64() const;     // integer literal within i64
-  Result<std::uint64_t, JsonError> u64() const;    // non-negative integer literal
+  Result<double, JsonError> f64() const;         // any number
+  Result<std::int64_t, JsonError> i64() const;   // integer literal within i64
+  Result<std::uint64_t, JsonError> u64() const;  // non-negative integer literal
   Result<bool, JsonError> boolean() const;
   Result<std::string, JsonError> string() const;
 
@@ -152,8 +154,8 @@ class JsonDocument {
   friend struct NodeAccess;
   friend struct DocBuilder;
   JsonDocument() = default;
-  std::string text_;     // a copy of the input, for positions
-  std::string strings_;  // every decoded string and member name
+  std::string text_;         // a copy of the input, for positions
+  std::string strings_;      // every decoded string and member name
   std::vector<Node> nodes_;  // children before parents; the root is last
   Duplicates dups_ = Duplicates::LastWins;
 };

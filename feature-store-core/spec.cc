@@ -80,9 +80,8 @@ Result<Feature, JsonError> decode_feature(JsonValue v) {
     case Feature::Kind::Price: {
       static constexpr std::string_view kFields[] = {"field"};
       auto r = RecordReader::object_only(v, "struct variant Feature::price", kFields);
-      f.price_field = r.record(0, [](JsonValue x) {
-        return read_enum<PriceField>(x, "PriceField", kPriceNames);
-      });
+      f.price_field = r.record(
+          0, [](JsonValue x) { return read_enum<PriceField>(x, "PriceField", kPriceNames); });
       if (auto e = at_object_end(r.finish(), v)) return *e;
       break;
     }
@@ -135,16 +134,13 @@ Result<FeatureSpec, JsonError> decode_spec(JsonValue v) {
   if (r.get(3)) s.labels = r.list(3, decode_label);
   s.window = r.opt_u64(4);
   if (r.get(5))
-    s.output = r.record(5, [](JsonValue x) {
-      return read_enum<OutputFormat>(x, "OutputFormat", kOutputNames);
-    });
-  s.scaling = r.opt_record(6, [](JsonValue x) {
-    return read_enum<Scaling>(x, "Scaling", kScalingNames);
-  });
+    s.output = r.record(
+        5, [](JsonValue x) { return read_enum<OutputFormat>(x, "OutputFormat", kOutputNames); });
+  s.scaling =
+      r.opt_record(6, [](JsonValue x) { return read_enum<Scaling>(x, "Scaling", kScalingNames); });
   if (r.get(7))
-    s.warmup = r.record(7, [](JsonValue x) {
-      return read_enum<WarmupPolicy>(x, "WarmupPolicy", kWarmupNames);
-    });
+    s.warmup = r.record(
+        7, [](JsonValue x) { return read_enum<WarmupPolicy>(x, "WarmupPolicy", kWarmupNames); });
   if (auto e = r.finish()) return *e;
   return s;
 }
@@ -190,8 +186,10 @@ std::string column_name(const Feature& f) {
       if (f.field) key += "." + *f.field;
       return key;
     }
-    case Feature::Kind::Price: return "price." + std::string(to_string(f.price_field));
-    case Feature::Kind::Microstructure: return "ms." + evaluator_key(f);
+    case Feature::Kind::Price:
+      return "price." + std::string(to_string(f.price_field));
+    case Feature::Kind::Microstructure:
+      return "ms." + evaluator_key(f);
   }
   return {};
 }

@@ -39,15 +39,16 @@ std::uint64_t current_thread() {
 }
 
 struct PyFeatureStore {
-  PyObject_HEAD
-  FeatureStore* store;        // owned; null only while construction has not finished
-  std::uint64_t owner;        // current_thread() of the creating thread
-  bool borrowed;              // a method of this object is running
+  PyObject ob_base;                   // what PyObject_HEAD expands to
+  FeatureStore* store;                // owned; null only while construction has not finished
+  std::uint64_t owner;                // current_thread() of the creating thread
+  bool borrowed;                      // a method of this object is running
 };
 
 void raise_store_error(const StoreError& e) {
   const std::string text = e.display();
-  PyObject* msg = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  PyObject* msg =
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
   if (!msg) return;
   PyErr_SetObject(PyExc_ValueError, msg);
   Py_DECREF(msg);
@@ -56,8 +57,8 @@ void raise_store_error(const StoreError& e) {
 // Converts a str argument to UTF-8 text; anything else is a TypeError naming the argument.
 bool text_arg(PyObject* obj, const char* name, std::string_view* out) {
   if (!PyUnicode_Check(obj)) {
-    PyObject* type_name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)),
-                                                 "__name__");
+    PyObject* type_name =
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__");
     if (!type_name) return false;
     PyErr_Format(PyExc_TypeError, "argument '%s': expected str, got %U", name, type_name);
     Py_DECREF(type_name);
@@ -142,10 +143,11 @@ void store_dealloc(PyObject* obj) {
 bool check_thread(PyFeatureStore* self) {
   const std::uint64_t here = current_thread();
   if (here == self->owner) return true;
-  PyErr_Format(g_foreign_thread_error,
-               "%s is unsendable, but sent to another thread (owner thread %llu, calling thread %llu)",
-               kQualName, static_cast<unsigned long long>(self->owner),
-               static_cast<unsigned long long>(here));
+  PyErr_Format(
+      g_foreign_thread_error,
+      "%s is unsendable, but sent to another thread (owner thread %llu, calling thread %llu)",
+      kQualName, static_cast<unsigned long long>(self->owner),
+      static_cast<unsigned long long>(here));
   return false;
 }
 
@@ -187,9 +189,9 @@ PyObject* store_version(PyObject*, PyObject*) {
 PyMethodDef kMethods[] = {
     {"command", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(store_command)),
      METH_VARARGS | METH_KEYWORDS,
-     "command($self, cmd_json)\n--\n\nApply a command JSON and return the resulting response JSON."},
-    {"version", store_version, METH_NOARGS | METH_STATIC,
-     "version()\n--\n\nThe library version."},
+     "command($self, cmd_json)\n--\n\nApply a command JSON and return the resulting response "
+     "JSON."},
+    {"version", store_version, METH_NOARGS | METH_STATIC, "version()\n--\n\nThe library version."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -236,8 +238,8 @@ PyMODINIT_FUNC PyInit__ostrel_feature_store() {
   if (!g_foreign_thread_error) {
     g_foreign_thread_error = PyErr_NewExceptionWithDoc(
         "_ostrel_feature_store.ForeignThreadError",
-        "A store was used from a thread other than the one that created it.",
-        PyExc_BaseException, nullptr);
+        "A store was used from a thread other than the one that created it.", PyExc_BaseException,
+        nullptr);
   }
   PyObject* type = PyType_FromSpec(&kStoreSpec);
   const bool ok = g_foreign_thread_error && type &&
