@@ -39,10 +39,10 @@ std::uint64_t current_thread() {
 }
 
 struct PyFeatureStore {
-  PyObject ob_base;                   // what PyObject_HEAD expands to
-  FeatureStore* store;                // owned; null only while construction has not finished
-  std::uint64_t owner;                // current_thread() of the creating thread
-  bool borrowed;                      // a method of this object is running
+  PyObject ob_base;     // what PyObject_HEAD expands to
+  FeatureStore* store;  // owned; null only while construction has not finished
+  std::uint64_t owner;  // current_thread() of the creating thread
+  bool borrowed;        // a method of this object is running
 };
 
 void raise_store_error(const StoreError& e) {
