@@ -59,22 +59,37 @@ std::string syntax_message(rapidjson::ParseErrorCode code, bool at_end) {
   using namespace rapidjson;
   if (at_end && code != kParseErrorTermination) return "EOF while parsing a value";
   switch (code) {
-    case kParseErrorDocumentEmpty: return "EOF while parsing a value";
-    case kParseErrorDocumentRootNotSingular: return "trailing characters";
-    case kParseErrorValueInvalid: return "expected value";
-    case kParseErrorObjectMissName: return "key must be a string";
-    case kParseErrorObjectMissColon: return "expected `:`";
-    case kParseErrorObjectMissCommaOrCurlyBracket: return "expected `,` or `}`";
-    case kParseErrorArrayMissCommaOrSquareBracket: return "expected `,` or `]`";
-    case kParseErrorStringUnicodeEscapeInvalidHex: return "invalid unicode escape";
-    case kParseErrorStringUnicodeSurrogateInvalid: return "lone surrogate in hex escape";
-    case kParseErrorStringEscapeInvalid: return "invalid escape";
-    case kParseErrorStringMissQuotationMark: return "EOF while parsing a string";
-    case kParseErrorStringInvalidEncoding: return "invalid unicode code point";
-    case kParseErrorNumberTooBig: return "number out of range";
+    case kParseErrorDocumentEmpty:
+      return "EOF while parsing a value";
+    case kParseErrorDocumentRootNotSingular:
+      return "trailing characters";
+    case kParseErrorValueInvalid:
+      return "expected value";
+    case kParseErrorObjectMissName:
+      return "key must be a string";
+    case kParseErrorObjectMissColon:
+      return "expected `:`";
+    case kParseErrorObjectMissCommaOrCurlyBracket:
+      return "expected `,` or `}`";
+    case kParseErrorArrayMissCommaOrSquareBracket:
+      return "expected `,` or `]`";
+    case kParseErrorStringUnicodeEscapeInvalidHex:
+      return "invalid unicode escape";
+    case kParseErrorStringUnicodeSurrogateInvalid:
+      return "lone surrogate in hex escape";
+    case kParseErrorStringEscapeInvalid:
+      return "invalid escape";
+    case kParseErrorStringMissQuotationMark:
+      return "EOF while parsing a string";
+    case kParseErrorStringInvalidEncoding:
+      return "invalid unicode code point";
+    case kParseErrorNumberTooBig:
+      return "number out of range";
     case kParseErrorNumberMissFraction:
-    case kParseErrorNumberMissExponent: return "invalid number";
-    default: return "syntax error";
+    case kParseErrorNumberMissExponent:
+      return "invalid number";
+    default:
+      return "syntax error";
   }
 }
 
@@ -83,11 +98,21 @@ void append_quoted(std::string& out, std::string_view s) {
   out += '"';
   for (unsigned char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c == 0x7f) {
           static constexpr char kHex[] = "0123456789abcdef";
@@ -295,7 +320,8 @@ Result<std::unique_ptr<JsonDocument>, std::string> JsonDocument::parse(std::stri
   std::size_t p = stream.Tell();
   while (p < doc->text_.size()) {
     const char c = doc->text_[p];
-    if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return fail_at("trailing characters", p, true);
+    if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
+      return fail_at("trailing characters", p, true);
     ++p;
   }
   doc->nodes_.push_back(builder.stack.front());
@@ -389,10 +415,14 @@ std::string JsonValue::describe() const {
   const Node& n = node_of(doc_, node_);
   std::string out;
   switch (n.type) {
-    case Type::Null: return "null";
-    case Type::Bool: return n.b ? "boolean `true`" : "boolean `false`";
-    case Type::Int: return "integer `" + std::to_string(n.i) + "`";
-    case Type::UInt: return "integer `" + std::to_string(n.u) + "`";
+    case Type::Null:
+      return "null";
+    case Type::Bool:
+      return n.b ? "boolean `true`" : "boolean `false`";
+    case Type::Int:
+      return "integer `" + std::to_string(n.i) + "`";
+    case Type::UInt:
+      return "integer `" + std::to_string(n.u) + "`";
     case Type::Float: {
       out = "floating point `";
       std::string num = shortest_positional(n.d);
@@ -405,8 +435,10 @@ std::string JsonValue::describe() const {
       out = "string ";
       append_quoted(out, as_string());
       return out;
-    case Type::Array: return "sequence";
-    case Type::Object: return "map";
+    case Type::Array:
+      return "sequence";
+    case Type::Object:
+      return "map";
   }
   return out;
 }
@@ -422,10 +454,14 @@ JsonError JsonValue::invalid_type(std::string_view expected) const {
 Result<double, JsonError> JsonValue::f64() const {
   const Node& n = node_of(doc_, node_);
   switch (n.type) {
-    case Type::Int: return static_cast<double>(n.i);
-    case Type::UInt: return static_cast<double>(n.u);
-    case Type::Float: return n.d;
-    default: return invalid_type("f64");
+    case Type::Int:
+      return static_cast<double>(n.i);
+    case Type::UInt:
+      return static_cast<double>(n.u);
+    case Type::Float:
+      return n.d;
+    default:
+      return invalid_type("f64");
   }
 }
 
@@ -536,7 +572,11 @@ RecordReader RecordReader::object_only(JsonValue v, std::string_view expecting,
 }
 
 void RecordReader::open(JsonValue v, bool allow_array) {
-  slots_.assign(fields_.size(), std::nullopt);
+  if (fields_.size() > kMaxFields) {  // a decoder's own mistake, reported rather than overrun
+    shape_error_ = JsonError{"record declares too many fields", v.end_offset()};
+    fields_ = fields_.first(0);
+    return;
+  }
   if (v.is_object()) {
     const bool reject = v.document()->duplicates() == Duplicates::Reject;
     for (std::size_t m = 0; m < v.size(); ++m) {
@@ -544,8 +584,8 @@ void RecordReader::open(JsonValue v, bool allow_array) {
       for (std::size_t f = 0; f < fields_.size(); ++f) {
         if (fields_[f] != k) continue;
         if (slots_[f] && reject) {
-          shape_error_ = JsonError{"duplicate field `" + std::string(k) + "`",
-                                   v.member(m).key_end_offset()};
+          shape_error_ =
+              JsonError{"duplicate field `" + std::string(k) + "`", v.member(m).key_end_offset()};
           return;
         }
         slots_[f] = v.member(m);  // the last occurrence wins
@@ -557,16 +597,16 @@ void RecordReader::open(JsonValue v, bool allow_array) {
   if (v.is_array() && allow_array) {
     const std::size_t n = v.size();
     if (n < min_len_) {
-      shape_error_ =
-          JsonError{"invalid length " + std::to_string(n) + ", expected " + std::string(expecting_) +
-                        " with " + std::to_string(fields_.size()) + " elements",
-                    v.end_offset()};
+      shape_error_ = JsonError{"invalid length " + std::to_string(n) + ", expected " +
+                                   std::string(expecting_) + " with " +
+                                   std::to_string(fields_.size()) + " elements",
+                               v.end_offset()};
       return;
     }
     if (n > fields_.size()) {
-      shape_error_ = JsonError{
-          "invalid length " + std::to_string(n) + ", expected fewer elements in array",
-          v.end_offset()};
+      shape_error_ =
+          JsonError{"invalid length " + std::to_string(n) + ", expected fewer elements in array",
+                    v.end_offset()};
       return;
     }
     for (std::size_t i = 0; i < n; ++i) slots_[i] = v.index(i);
@@ -576,7 +616,7 @@ void RecordReader::open(JsonValue v, bool allow_array) {
 }
 
 std::optional<JsonValue> RecordReader::require(std::size_t i) {
-  if (shape_error_) return std::nullopt;
+  if (shape_error_ || i >= fields_.size()) return std::nullopt;
   auto v = get(i);
   if (!v && !missing_)
     missing_ = JsonError{"missing field `" + std::string(fields_[i]) + "`", value_.end_offset()};

@@ -28,6 +28,7 @@
 // reading a whole text show it (`JsonDocument::with_position`). Errors of members of an already
 // parsed command are shown without position (`err.message`).
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -72,7 +73,9 @@ class JsonValue {
   bool is_null() const { return type() == Type::Null; }
   bool is_bool() const { return type() == Type::Bool; }
   bool is_string() const { return type() == Type::String; }
-  bool is_number() const { return type() == Type::Int || type() == Type::UInt || type() == Type::Float; }
+  bool is_number() const {
+    return type() == Type::Int || type() == Type::UInt || type() == Type::Float;
+  }
   // A number written without fraction or exponent (and within the 64-bit integer ranges).
   bool is_integer() const { return type() == Type::Int || type() == Type::UInt; }
   bool is_array() const { return type() == Type::Array; }
@@ -80,9 +83,9 @@ class JsonValue {
 
   // Elements of an array or members of an object (duplicates included).
   std::size_t size() const;
-  JsonValue index(std::size_t i) const;            // array element i (i < size())
-  std::string_view key(std::size_t i) const;       // object member i's name
-  JsonValue member(std::size_t i) const;           // object member i's value
+  JsonValue index(std::size_t i) const;       // array element i (i < size())
+  std::string_view key(std::size_t i) const;  // object member i's name
+  JsonValue member(std::size_t i) const;      // object member i's value
   // Whether member i is superseded by a later member with the same name.
   bool shadowed(std::size_t i) const;
   // The last member with this name, if any (objects only).
@@ -93,9 +96,9 @@ class JsonValue {
   std::string_view as_string() const;
 
   // Typed getters with the reader's messages ("invalid type: ..., expected f64").
-  Result<double, JsonError> f64() const;           // any number
-  Result<std::int64_t, JsonError> i64() const;     // integer literal within i64
-  Result<std::uint64_t, JsonError> u64() const;    // non-negative integer literal
+  Result<double, JsonError> f64() const;         // any number
+  Result<std::int64_t, JsonError> i64() const;   // integer literal within i64
+  Result<std::uint64_t, JsonError> u64() const;  // non-negative integer literal
   Result<bool, JsonError> boolean() const;
   Result<std::string, JsonError> string() const;
 
@@ -151,8 +154,8 @@ class JsonDocument {
   friend struct NodeAccess;
   friend struct DocBuilder;
   JsonDocument() = default;
-  std::string text_;     // a copy of the input, for positions
-  std::string strings_;  // every decoded string and member name
+  std::string text_;         // a copy of the input, for positions
+  std::string strings_;      // every decoded string and member name
   std::vector<Node> nodes_;  // children before parents; the root is last
   Duplicates dups_ = Duplicates::LastWins;
 };
@@ -195,7 +198,9 @@ class RecordReader {
                                   std::span<const std::string_view> fields);
 
   // The member's value (none when absent); does not record anything.
-  std::optional<JsonValue> get(std::size_t i) const { return i < slots_.size() ? slots_[i] : std::nullopt; }
+  std::optional<JsonValue> get(std::size_t i) const {
+    return i < fields_.size() ? slots_[i] : std::nullopt;
+  }
   // The member's value; when absent, records "missing field `x`".
   std::optional<JsonValue> require(std::size_t i);
 
@@ -271,7 +276,9 @@ class RecordReader {
   std::string_view expecting_;
   std::span<const std::string_view> fields_;
   std::size_t min_len_ = 0;
-  std::vector<std::optional<JsonValue>> slots_;
+  // Fixed capacity: a record is decoded per candle, and a heap block per record would dominate.
+  static constexpr std::size_t kMaxFields = 16;
+  std::array<std::optional<JsonValue>, kMaxFields> slots_{};
   std::optional<JsonError> shape_error_, type_error_, missing_;
 };
 

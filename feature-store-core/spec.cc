@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <unordered_set>
 
 #include "json_reader.h"
 #include "ostrel-core/number_text.h"
@@ -79,9 +80,8 @@ Result<Feature, JsonError> decode_feature(JsonValue v) {
     case Feature::Kind::Price: {
       static constexpr std::string_view kFields[] = {"field"};
       auto r = RecordReader::object_only(v, "struct variant Feature::price", kFields);
-      f.price_field = r.record(0, [](JsonValue x) {
-        return read_enum<PriceField>(x, "PriceField", kPriceNames);
-      });
+      f.price_field = r.record(
+          0, [](JsonValue x) { return read_enum<PriceField>(x, "PriceField", kPriceNames); });
       if (auto e = at_object_end(r.finish(), v)) return *e;
       break;
     }
@@ -134,16 +134,13 @@ Result<FeatureSpec, JsonError> decode_spec(JsonValue v) {
   if (r.get(3)) s.labels = r.list(3, decode_label);
   s.window = r.opt_u64(4);
   if (r.get(5))
-    s.output = r.record(5, [](JsonValue x) {
-      return read_enum<OutputFormat>(x, "OutputFormat", kOutputNames);
-    });
-  s.scaling = r.opt_record(6, [](JsonValue x) {
-    return read_enum<Scaling>(x, "Scaling", kScalingNames);
-  });
+    s.output = r.record(
+        5, [](JsonValue x) { return read_enum<OutputFormat>(x, "OutputFormat", kOutputNames); });
+  s.scaling =
+      r.opt_record(6, [](JsonValue x) { return read_enum<Scaling>(x, "Scaling", kScalingNames); });
   if (r.get(7))
-    s.warmup = r.record(7, [](JsonValue x) {
-      return read_enum<WarmupPolicy>(x, "WarmupPolicy", kWarmupNames);
-    });
+    s.warmup = r.record(
+        7, [](JsonValue x) { return read_enum<WarmupPolicy>(x, "WarmupPolicy", kWarmupNames); });
   if (auto e = r.finish()) return *e;
   return s;
 }
@@ -189,8 +186,10 @@ std::string column_name(const Feature& f) {
       if (f.field) key += "." + *f.field;
       return key;
     }
-    case Feature::Kind::Price: return "price." + std::string(to_string(f.price_field));
-    case Feature::Kind::Microstructure: return "ms." + evaluator_key(f);
+    case Feature::Kind::Price:
+      return "price." + std::string(to_string(f.price_field));
+    case Feature::Kind::Microstructure:
+      return "ms." + evaluator_key(f);
   }
   return {};
 }
@@ -226,16 +225,15 @@ Status<StoreError> validate(const FeatureSpec& spec) {
 }
 
 Status<StoreError> trial_build(const FeatureSpec& spec) {
-  std::vector<const std::string*> built;
+  std::unordered_set<std::string> built;
   std::vector<EvaluatorPtr> keep;  // released together at the end of the trial
   for (const Feature& f : spec.features) {
     if (f.kind == Feature::Kind::Price) continue;
-    bool seen = false;
-    for (const std::string* k : built) seen = seen || *k == f.key;
-    if (seen) continue;
+    std::string key = evaluator_key(f);
+    if (built.count(key)) continue;
     auto ev = Registry::instance().build(f.name, f.params);
     if (!ev) return StoreError::unknown_indicator(f.name + ": " + ev.error().display());
-    built.push_back(&f.key);
+    built.insert(std::move(key));
     keep.push_back(std::move(*ev));
   }
   return Ok{};

@@ -24,7 +24,7 @@ enum class PriceField : std::uint8_t { Open, High, Low, Close, Volume };
 struct Feature {
   enum class Kind : std::uint8_t { Indicator, Price, Microstructure };
   Kind kind = Kind::Indicator;
-  std::string name;                  // indicator name, or microstructure metric
+  std::string name;  // indicator name, or microstructure metric
   std::vector<double> params;
   std::optional<std::string> field;  // indicator extra output
   PriceField price_field = PriceField::Close;

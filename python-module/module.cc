@@ -1,10 +1,15 @@
 // The Python face of the store: string conversion, thread binding, exclusive access, and the
 // store's errors as ValueError. No feature logic lives here.
 
+// Built against the stable ABI (3.11 and later), so one wheel serves every newer interpreter.
 #define PY_SSIZE_T_CLEAN
+#ifndef Py_LIMITED_API
+#define Py_LIMITED_API 0x030B0000
+#endif
 #include <Python.h>
-#include <pythread.h>
 
+#include <atomic>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <string>
@@ -24,16 +29,26 @@ constexpr const char* kQualName = "_ostrel_feature_store::PyFeatureStore";
 // `except Exception` cannot swallow a program error of this kind.
 PyObject* g_foreign_thread_error = nullptr;
 
+// A thread's identity for the binding: unlike the interpreter's thread identifiers, which the
+// system reuses once a thread has ended, these are never handed out twice, so a store created on
+// a finished thread cannot be taken over by a later thread that happens to get the same number.
+std::uint64_t current_thread() {
+  static std::atomic<std::uint64_t> next{1};
+  thread_local const std::uint64_t id = next.fetch_add(1, std::memory_order_relaxed);
+  return id;
+}
+
 struct PyFeatureStore {
-  PyObject_HEAD
-  FeatureStore* store;        // owned; null only while construction has not finished
-  unsigned long owner;        // PyThread_get_thread_ident() of the creating thread
-  bool borrowed;              // a method of this object is running
+  PyObject ob_base;     // what PyObject_HEAD expands to
+  FeatureStore* store;  // owned; null only while construction has not finished
+  std::uint64_t owner;  // current_thread() of the creating thread
+  bool borrowed;        // a method of this object is running
 };
 
 void raise_store_error(const StoreError& e) {
   const std::string text = e.display();
-  PyObject* msg = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  PyObject* msg =
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
   if (!msg) return;
   PyErr_SetObject(PyExc_ValueError, msg);
   Py_DECREF(msg);
@@ -42,8 +57,11 @@ void raise_store_error(const StoreError& e) {
 // Converts a str argument to UTF-8 text; anything else is a TypeError naming the argument.
 bool text_arg(PyObject* obj, const char* name, std::string_view* out) {
   if (!PyUnicode_Check(obj)) {
-    PyErr_Format(PyExc_TypeError, "argument '%s': expected str, got %.200s", name,
-                 Py_TYPE(obj)->tp_name);
+    PyObject* type_name =
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__");
+    if (!type_name) return false;
+    PyErr_Format(PyExc_TypeError, "argument '%s': expected str, got %U", name, type_name);
+    Py_DECREF(type_name);
     return false;
   }
   Py_ssize_t n = 0;
@@ -86,13 +104,14 @@ PyObject* store_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
       return nullptr;
     }
     auto* store = new FeatureStore(std::move(*created));
-    auto* self = reinterpret_cast<PyFeatureStore*>(type->tp_alloc(type, 0));
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    auto* self = reinterpret_cast<PyFeatureStore*>(alloc(type, 0));
     if (!self) {
       delete store;
       return nullptr;
     }
     self->store = store;
-    self->owner = PyThread_get_thread_ident();
+    self->owner = current_thread();
     self->borrowed = false;
     return reinterpret_cast<PyObject*>(self);
   });
@@ -100,39 +119,35 @@ PyObject* store_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void store_dealloc(PyObject* obj) {
   auto* self = reinterpret_cast<PyFeatureStore*>(obj);
-  if (self->store && PyThread_get_thread_ident() != self->owner) {
+  if (self->store && current_thread() != self->owner) {
     // Released on another thread: report it and give the store's memory up rather than touch
     // state that belongs to the creating thread.
     // The object itself is not named: it is already dying and must not be revived by a repr.
-#if PY_VERSION_HEX >= 0x030C0000
-    PyObject* pending = PyErr_GetRaisedException();
-#else
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
-#endif
     PyErr_Format(PyExc_RuntimeError, "%s is unsendable, but is being dropped on another thread",
                  kQualName);
     PyErr_WriteUnraisable(nullptr);
-#if PY_VERSION_HEX >= 0x030C0000
-    PyErr_SetRaisedException(pending);
-#else
     PyErr_Restore(type, value, tb);
-#endif
   } else {
     delete self->store;
   }
   self->store = nullptr;
   PyTypeObject* tp = Py_TYPE(obj);
-  tp->tp_free(obj);
+  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
+  free_slot(obj);
+  Py_DECREF(tp);  // instances of a heap type hold a reference to it
 }
 
 // Refuses a call from a thread other than the creator, without touching the store.
 bool check_thread(PyFeatureStore* self) {
-  const unsigned long here = PyThread_get_thread_ident();
+  const std::uint64_t here = current_thread();
   if (here == self->owner) return true;
-  PyErr_Format(g_foreign_thread_error,
-               "%s is unsendable, but sent to another thread (owner thread %lu, calling thread %lu)",
-               kQualName, self->owner, here);
+  PyErr_Format(
+      g_foreign_thread_error,
+      "%s is unsendable, but sent to another thread (owner thread %llu, calling thread %llu)",
+      kQualName, static_cast<unsigned long long>(self->owner),
+      static_cast<unsigned long long>(here));
   return false;
 }
 
@@ -174,9 +189,9 @@ PyObject* store_version(PyObject*, PyObject*) {
 PyMethodDef kMethods[] = {
     {"command", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(store_command)),
      METH_VARARGS | METH_KEYWORDS,
-     "command($self, cmd_json)\n--\n\nApply a command JSON and return the resulting response JSON."},
-    {"version", store_version, METH_NOARGS | METH_STATIC,
-     "version()\n--\n\nThe library version."},
+     "command($self, cmd_json)\n--\n\nApply a command JSON and return the resulting response "
+     "JSON."},
+    {"version", store_version, METH_NOARGS | METH_STATIC, "version()\n--\n\nThe library version."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -189,18 +204,21 @@ constexpr const char kClassDoc[] =
     "`unsendable`: the store holds a streaming universe of stateful indicator\n"
     "evaluators, so a handle is bound to the thread that created it.";
 
-PyTypeObject kStoreType = [] {
-  PyTypeObject t{};
-  Py_SET_REFCNT(reinterpret_cast<PyObject*>(&t), 1);  // static type: never freed
-  t.tp_name = "_ostrel_feature_store.FeatureStore";
-  t.tp_basicsize = sizeof(PyFeatureStore);
-  t.tp_dealloc = store_dealloc;
-  t.tp_flags = Py_TPFLAGS_DEFAULT;
-  t.tp_doc = kClassDoc;
-  t.tp_methods = kMethods;
-  t.tp_new = store_new;
-  return t;
-}();
+PyType_Slot kStoreSlots[] = {
+    {Py_tp_doc, const_cast<char*>(kClassDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(store_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(store_dealloc)},
+    {Py_tp_methods, kMethods},
+    {0, nullptr},
+};
+
+PyType_Spec kStoreSpec = {
+    "_ostrel_feature_store.FeatureStore",
+    static_cast<int>(sizeof(PyFeatureStore)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    kStoreSlots,
+};
 
 PyModuleDef kModule = {PyModuleDef_HEAD_INIT,
                        "_ostrel_feature_store",
@@ -215,22 +233,19 @@ PyModuleDef kModule = {PyModuleDef_HEAD_INIT,
 }  // namespace
 
 PyMODINIT_FUNC PyInit__ostrel_feature_store() {
-  if (PyType_Ready(&kStoreType) < 0) return nullptr;
   PyObject* m = PyModule_Create(&kModule);
   if (!m) return nullptr;
   if (!g_foreign_thread_error) {
     g_foreign_thread_error = PyErr_NewExceptionWithDoc(
         "_ostrel_feature_store.ForeignThreadError",
-        "A store was used from a thread other than the one that created it.",
-        PyExc_BaseException, nullptr);
+        "A store was used from a thread other than the one that created it.", PyExc_BaseException,
+        nullptr);
   }
-  Py_INCREF(&kStoreType);
-  if (!g_foreign_thread_error ||
-      PyModule_AddObject(m, "FeatureStore", reinterpret_cast<PyObject*>(&kStoreType)) < 0 ||
-      PyModule_AddStringConstant(m, "__version__", "0.1.0") < 0) {
-    Py_DECREF(&kStoreType);
-    Py_DECREF(m);
-    return nullptr;
-  }
+  PyObject* type = PyType_FromSpec(&kStoreSpec);
+  const bool ok = g_foreign_thread_error && type &&
+                  PyModule_AddObjectRef(m, "FeatureStore", type) == 0 &&
+                  PyModule_AddStringConstant(m, "__version__", "0.1.0") == 0;
+  Py_XDECREF(type);
+  if (!ok) Py_CLEAR(m);
   return m;
 }

@@ -29,11 +29,14 @@ TEST(JsonReader, SyntaxErrorsCarryTheOffendingCharactersPosition) {
     std::string text;
     std::string want;
   } cases[] = {
-      {"trailing x counts the x", R"({"cmd":"version"} x)", "trailing characters at line 1 column 19"},
+      {"trailing x counts the x", R"({"cmd":"version"} x)",
+       "trailing characters at line 1 column 19"},
       {"second line", "[1,\n  x]", "expected value at line 2 column 3"},
       {"crlf line ends", "[1,\r\n x]", "expected value at line 2 column 2"},
-      {"multibyte characters count once", "[\"\xc3\xa9\xc3\xa9\", x]", "expected value at line 1 column 8"},
-      {"nul byte after the value", std::string("{}\0{}", 5), "trailing characters at line 1 column 3"},
+      {"multibyte characters count once", "[\"\xc3\xa9\xc3\xa9\", x]",
+       "expected value at line 1 column 8"},
+      {"nul byte after the value", std::string("{}\0{}", 5),
+       "trailing characters at line 1 column 3"},
       {"nul byte inside a string", std::string("\"a\0\"", 4), "(error)"},
       {"unterminated object", "{", "EOF while parsing a value at line 1 column 1"},
       {"empty text", "", "EOF while parsing a value at line 1 column 0"},
@@ -79,7 +82,7 @@ TEST(JsonReader, NumbersKeepTheirLiteralKindAndRoundCorrectly) {
       {3, T::UInt, 9223372036854775808.0},
       {4, T::Float, 18446744073709551616.0},  // beyond u64: the nearest double
       {5, T::Float, 2.5},
-      {6, T::Float, 100},  // an exponent makes it a fraction literal
+      {6, T::Float, 100},   // an exponent makes it a fraction literal
       {7, T::Float, -0.0},  // keeps its sign
       {8, T::Float, 0.1},
       {9, T::Float, 2.2250738585072011e-308},
@@ -110,8 +113,8 @@ TEST(JsonReader, NumbersKeepTheirLiteralKindAndRoundCorrectly) {
 
 TEST(JsonReader, NestingIsBounded) {
   const std::size_t max = JsonDocument::kMaxDepth;
-  EXPECT_TRUE(JsonDocument::parse(std::string(max, '[') + std::string(max, ']'),
-                                  Duplicates::LastWins));
+  EXPECT_TRUE(
+      JsonDocument::parse(std::string(max, '[') + std::string(max, ']'), Duplicates::LastWins));
   const std::string too_deep = parse_error(std::string(max + 1, '[') + std::string(max + 1, ']'));
   EXPECT_EQ(too_deep.rfind("recursion limit exceeded at line 1 column", 0), 0u) << too_deep;
   // Far beyond any stack: must be an error, not a crash.

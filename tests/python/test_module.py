@@ -155,3 +155,15 @@ def test_release_on_another_thread_is_reported_not_performed(monkeypatch):
 def test_each_thread_may_own_its_own_store():
     outcome = run_in_thread(lambda: make_store().command('{"cmd":"version"}'))
     assert outcome == {"value": '{"version":"0.1.0"}'}
+
+
+def test_store_made_on_a_finished_thread_stays_bound(monkeypatch):
+    # Thread identifiers of finished threads are reused by the system; the binding must not be.
+    monkeypatch.setattr(sys, "unraisablehook", lambda u: None)
+    holder = {}
+    run_in_thread(lambda: holder.setdefault("store", make_store()))
+    for _ in range(3):
+        outcome = run_in_thread(lambda: holder["store"].command('{"cmd":"version"}'))
+        assert "error" in outcome and not isinstance(outcome["error"], Exception)
+    del holder["store"]
+    gc.collect()
