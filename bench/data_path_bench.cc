@@ -186,10 +186,10 @@ int main(int argc, char** argv) {
   }
 
   t0 = Clock::now();
-  const std::string json = render_json(*table);
+  const std::size_t json_size = render_json(*table).size();
   const double rjson = seconds_since(t0);
   t0 = Clock::now();
-  const std::string csv = render_csv(*table);
+  const std::size_t csv_size = render_csv(*table).size();
   const double rcsv = seconds_since(t0);
 
   const double steps = static_cast<double>(symbols * candles);
@@ -205,9 +205,9 @@ int main(int argc, char** argv) {
   std::printf("  of which outside the indicators  %.2f ns per (step, feature)\n",
               (eval - direct) * 1e9 / (steps * static_cast<double>(nfeat)));
   std::printf("render JSON              %.0f MB/s (%.1f MB)\n",
-              static_cast<double>(json.size()) / 1e6 / rjson, static_cast<double>(json.size()) / 1e6);
+              static_cast<double>(json_size) / 1e6 / rjson, static_cast<double>(json_size) / 1e6);
   std::printf("render CSV               %.0f MB/s (%.1f MB)\n",
-              static_cast<double>(csv.size()) / 1e6 / rcsv, static_cast<double>(csv.size()) / 1e6);
+              static_cast<double>(csv_size) / 1e6 / rcsv, static_cast<double>(csv_size) / 1e6);
   std::printf("build_batch end to end   %.3f s\n", e2e);
   std::printf("peak memory              %.0f MiB (%.0f MiB before the command; input %.0f MiB, "
               "output %.0f MiB, target <= %.0f MiB)\n",

@@ -26,7 +26,8 @@ struct Output {
 };
 
 struct Slot {
-  const Feature* feature;  // first feature with this key: its name and parameters build it
+  const Feature* feature;              // first feature with this key: it builds the evaluator
+  std::vector<std::uint32_t> outputs;  // features that read this evaluator's value or extras
 };
 
 struct Plan {
@@ -61,7 +62,7 @@ Result<Plan, StoreError> make_plan(const FeatureSpec& spec) {
       auto ev = registry.build(f.name, f.params);
       if (!ev) return construction_error(f, ev.error());
       keys.push_back(f.key);
-      plan.slots.push_back({&f});
+      plan.slots.push_back({&f, {}});
       plan.trial.push_back(std::move(ev).value());
       it = keys.end() - 1;
     }
@@ -82,6 +83,8 @@ Result<Plan, StoreError> make_plan(const FeatureSpec& spec) {
     } else {
       out.from = Output::From::Value;
     }
+    if (out.from != Output::From::Nothing)
+      plan.slots[out.slot].outputs.push_back(static_cast<std::uint32_t>(plan.outputs.size()));
     plan.outputs.push_back(out);
   }
   return plan;
@@ -115,61 +118,86 @@ void drop_oldest(FeatureTable& table, std::size_t first_row, std::vector<std::si
   table.rows -= drop;
 }
 
+constexpr std::size_t kBlock = 256;
+
+// Buffers of one block of steps, allocated once per build.
+struct Scratch {
+  std::vector<double> block;  // block[f * kBlock + j]: feature f at step j of the block
+  std::vector<StepContext> contexts;
+};
+
 // Replays one symbol and appends its kept rows (labels included) to the table.
 void replay_symbol(const Plan& plan, std::vector<EvaluatorPtr>& evs, const FeatureSpec& spec,
-                   std::uint32_t symbol_pos, const SymbolSeries& series, FeatureTable& table) {
+                   std::uint32_t symbol_pos, const SymbolSeries& series, FeatureTable& table,
+                   Scratch& scratch) {
   const std::size_t nslots = evs.size();
   const std::size_t nfeat = plan.outputs.size();
   const std::size_t width = table.columns.size();
   const std::size_t n = series.candles.size();
   const bool skip = spec.warmup == WarmupPolicy::Skip;
 
-  std::vector<double> main(nslots);
-  std::vector<std::span<const double>> extras(nslots);
   std::vector<std::size_t> kept;  // step index of each appended row
   const std::size_t window = spec.window ? clamp_window(*spec.window) : 0;
   const std::size_t first_row = table.rows;
 
-  for (std::size_t i = 0; i < n; ++i) {
-    const StepContext ctx = step_context(series, i);
+  // Evaluators are independent of one another, so each runs over a block of steps on its own
+  // (its state stays in cache) before the block's rows are assembled. Every evaluator still sees
+  // every step in order and has its extras read right after each value it returns.
+  std::vector<double>& block = scratch.block;
+  std::vector<StepContext>& contexts = scratch.contexts;
+  if (n > 0 && block.empty()) {
+    block.resize(nfeat * kBlock);
+    contexts.resize(kBlock);
+  }
+
+  for (std::size_t b0 = 0; b0 < n; b0 += kBlock) {
+    const std::size_t len = std::min(kBlock, n - b0);
+    for (std::size_t j = 0; j < len; ++j) contexts[j] = step_context(series, b0 + j);
     for (std::size_t s = 0; s < nslots; ++s) {
-      // A step without a value publishes nothing for this evaluator: earlier values and extras
-      // are not carried over.
-      if (auto v = evs[s]->update(ctx)) {
-        main[s] = *v;
-        extras[s] = evs[s]->extras();
-      } else {
-        main[s] = kNaN;
-        extras[s] = {};
+      Evaluator& ev = *evs[s];
+      const std::vector<std::uint32_t>& outs = plan.slots[s].outputs;
+      for (std::size_t j = 0; j < len; ++j) {
+        // A step without a value publishes nothing for this evaluator: earlier values and
+        // extras are not carried over.
+        if (auto v = ev.update(contexts[j])) {
+          const std::span<const double> ex = ev.extras();
+          for (std::uint32_t f : outs) {
+            const Output& o = plan.outputs[f];
+            double x = *v;
+            if (o.from == Output::From::Extra) x = o.extra < ex.size() ? ex[o.extra] : kNaN;
+            block[f * kBlock + j] = x;
+          }
+        } else {
+          for (std::uint32_t f : outs) block[f * kBlock + j] = kNaN;
+        }
       }
     }
-    const std::size_t at = table.cells.size();
-    table.cells.resize(at + width, kNaN);
-    double* row = table.cells.data() + at;
-    bool ready = true;
-    for (std::size_t f = 0; f < nfeat; ++f) {
-      const Output& o = plan.outputs[f];
-      double x = kNaN;
-      switch (o.from) {
-        case Output::From::Price: x = price_of(series.candles[i], o.field); break;
-        case Output::From::Value: x = main[o.slot]; break;
-        case Output::From::Extra:
-          if (o.extra < extras[o.slot].size()) x = extras[o.slot][o.extra];
-          break;
-        case Output::From::Nothing: break;
+    for (std::size_t j = 0; j < len; ++j) {
+      const std::size_t i = b0 + j;
+      const std::size_t at = table.cells.size();
+      table.cells.resize(at + width, kNaN);
+      double* row = table.cells.data() + at;
+      bool ready = true;
+      for (std::size_t f = 0; f < nfeat; ++f) {
+        const Output& o = plan.outputs[f];
+        double x = kNaN;
+        if (o.from == Output::From::Price)
+          x = price_of(series.candles[i], o.field);
+        else if (o.from != Output::From::Nothing)
+          x = block[f * kBlock + j];
+        row[f] = x;
+        if (std::isnan(x)) ready = false;  // infinite values count as present
       }
-      row[f] = x;
-      if (std::isnan(x)) ready = false;  // infinite values count as present
+      if (skip && !ready) {
+        table.cells.resize(at);
+        continue;
+      }
+      kept.push_back(i);
+      ++table.rows;
+      // With a window, rows that can no longer be among the last `window` are dropped in
+      // batches, so a symbol never holds more than twice its window.
+      if (window != 0 && kept.size() >= 2 * window) drop_oldest(table, first_row, kept, window);
     }
-    if (skip && !ready) {
-      table.cells.resize(at);
-      continue;
-    }
-    kept.push_back(i);
-    ++table.rows;
-    // With a window, rows that can no longer be among the last `window` are dropped in batches,
-    // so a symbol never holds more than twice its window.
-    if (window != 0 && kept.size() >= 2 * window) drop_oldest(table, first_row, kept, window);
   }
   if (window != 0 && kept.size() > window) drop_oldest(table, first_row, kept, window);
 
@@ -217,6 +245,7 @@ Result<FeatureTable, StoreError> build_table(const Universe& universe, const Fea
   }
 
   const Registry& registry = Registry::instance();
+  Scratch scratch;
   bool trial_fresh = true;
   for (const auto& [symbol, series] : universe) {
     std::vector<EvaluatorPtr> evs;
@@ -234,7 +263,7 @@ Result<FeatureTable, StoreError> build_table(const Universe& universe, const Fea
     }
     const auto pos = static_cast<std::uint32_t>(table.symbols.size());
     table.symbols.push_back(symbol);
-    replay_symbol(plan, evs, spec, pos, series, table);
+    replay_symbol(plan, evs, spec, pos, series, table, scratch);
   }
 
   if (spec.scaling) apply_scaling(table, *spec.scaling, spec.features.size());
