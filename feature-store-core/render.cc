@@ -21,14 +21,15 @@ void append_unsigned(std::string& out, std::size_t v) {
   out.append(buf, r.ptr);
 }
 
-// The buffer is reserved once from the size of the first rows, so the text rarely has to grow
-// (growing a large string briefly holds both the old and the new copy).
+// The buffer is reserved once from the size of rows sampled across the table (the first rows
+// are often warm-up rows full of short nulls), so the text rarely has to grow: growing a large
+// string briefly holds both the old and the new copy.
 template <class RenderRow>
 void reserve_for(std::string& out, std::size_t rows, RenderRow render_row) {
   constexpr std::size_t kSample = 64;
   if (rows <= kSample) return;
   std::string probe;
-  for (std::size_t r = 0; r < kSample; ++r) render_row(probe, r);
+  for (std::size_t k = 0; k < kSample; ++k) render_row(probe, k * (rows / kSample));
   out.reserve(out.size() + probe.size() / kSample * rows + probe.size() / kSample * rows / 16 + 64);
 }
 
