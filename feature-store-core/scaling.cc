@@ -1,0 +1,109 @@
+#include "scaling.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace ostrel::store {
+namespace {
+
+// Each pass walks the table row by row and keeps one accumulator per column, so the storage is
+// read sequentially. Every column still sees its own cells in table order, which is all its
+// statistics depend on.
+struct Table {
+  std::span<double> cells;
+  std::size_t stride;    // cells per row
+  std::size_t scaled;    // leading columns to rescale
+  std::size_t rows() const { return cells.size() / stride; }
+  double* row(std::size_t r) const { return cells.data() + r * stride; }
+};
+
+// Population z-score in three passes: sum and count, squared deviations, rewrite.
+void z_score(const Table& t) {
+  const std::size_t f = t.scaled, rows = t.rows();
+  std::vector<double> sum(f, 0.0), count(f, 0.0), total(f, 0.0);
+  for (std::size_t r = 0; r < rows; ++r) {
+    const double* x = t.row(r);
+    for (std::size_t c = 0; c < f; ++c)
+      if (std::isfinite(x[c])) {
+        sum[c] += x[c];
+        count[c] += 1.0;
+      }
+  }
+  std::vector<double> mean(f);
+  for (std::size_t c = 0; c < f; ++c) mean[c] = sum[c] / count[c];  // NaN when count is 0: unused
+  for (std::size_t r = 0; r < rows; ++r) {
+    const double* x = t.row(r);
+    for (std::size_t c = 0; c < f; ++c)
+      if (std::isfinite(x[c])) {
+        const double d = x[c] - mean[c];
+        total[c] += d * d;
+      }
+  }
+  // Per column: skip (no finite cell), zero (no spread) or the standard deviation.
+  enum class Action : unsigned char { Skip, Zero, Scale };
+  std::vector<Action> action(f, Action::Skip);
+  std::vector<double> sd(f, 1.0);
+  for (std::size_t c = 0; c < f; ++c) {
+    if (count[c] == 0.0) continue;
+    const double variance = total[c] / count[c];
+    if (variance == 0.0) {
+      action[c] = Action::Zero;
+    } else {
+      action[c] = Action::Scale;
+      sd[c] = std::sqrt(variance);
+    }
+  }
+  for (std::size_t r = 0; r < rows; ++r) {
+    double* x = t.row(r);
+    for (std::size_t c = 0; c < f; ++c) {
+      if (action[c] == Action::Skip || !std::isfinite(x[c])) continue;
+      x[c] = action[c] == Action::Zero ? 0.0 : (x[c] - mean[c]) / sd[c];
+    }
+  }
+}
+
+// Min-max to [0, 1] in two passes: extremes, rewrite.
+void min_max(const Table& t) {
+  const std::size_t f = t.scaled, rows = t.rows();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  std::vector<double> largest(f, -kInf), smallest(f, kInf);
+  std::vector<unsigned char> seen(f, 0);
+  for (std::size_t r = 0; r < rows; ++r) {
+    const double* x = t.row(r);
+    for (std::size_t c = 0; c < f; ++c)
+      if (std::isfinite(x[c])) {
+        largest[c] = std::max(largest[c], x[c]);
+        smallest[c] = std::min(smallest[c], x[c]);
+        seen[c] = 1;
+      }
+  }
+  std::vector<double> range(f);
+  for (std::size_t c = 0; c < f; ++c) range[c] = largest[c] - smallest[c];
+  for (std::size_t r = 0; r < rows; ++r) {
+    double* x = t.row(r);
+    for (std::size_t c = 0; c < f; ++c) {
+      if (!seen[c] || !std::isfinite(x[c])) continue;
+      x[c] = range[c] == 0.0 ? 0.0 : (x[c] - smallest[c]) / range[c];
+    }
+  }
+}
+
+}  // namespace
+
+void apply_scaling(Scaling scaling, std::span<double> cells, std::size_t column_count,
+                   std::size_t feature_count) {
+  if (column_count == 0 || cells.empty()) return;
+  const Table t{cells, column_count, std::min(feature_count, column_count)};
+  switch (scaling) {
+    case Scaling::ZScore:
+      z_score(t);
+      break;
+    case Scaling::MinMax:
+      min_max(t);
+      break;
+  }
+}
+
+}  // namespace ostrel::store
