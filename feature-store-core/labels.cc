@@ -1,4 +1,4 @@
-#include "labels.h"
+#include "feature-store-core/labels.h"
 
 #include <cmath>
 #include <limits>
@@ -47,7 +47,7 @@ double triple_barrier(std::span<const Candle> candles, std::size_t i, std::uint6
   return 0.0;
 }
 
-double label_value(const Label& label, std::span<const Candle> candles, std::size_t i) {
+double label_value(std::span<const Candle> candles, std::size_t i, const Label& label) {
   switch (label.kind) {
     case Label::Kind::ForwardReturn:
       return forward_return(candles, i, label.horizon, label.log);

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "feature-store-core/spec.h"
 #include "ostrel-core/records.h"
-#include "spec.h"
 
 namespace ostrel::store {
 
@@ -24,6 +24,6 @@ double triple_barrier(std::span<const Candle> candles, std::size_t i, std::uint6
 
 // One label's value for the row at step i of the symbol whose whole series is `candles`. The
 // look-ahead uses every later candle, whether or not its own row is kept in the table.
-double label_value(const Label& label, std::span<const Candle> candles, std::size_t i);
+double label_value(std::span<const Candle> candles, std::size_t i, const Label& label);
 
 }  // namespace ostrel::store

@@ -1,9 +1,11 @@
-#include "scaling.h"
+#include "feature-store-core/scaling.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
+
+#include "feature-store-core/build.h"
 
 namespace ostrel::store {
 namespace {
@@ -104,6 +106,10 @@ void apply_scaling(Scaling scaling, std::span<double> cells, std::size_t column_
       min_max(t);
       break;
   }
+}
+
+void apply_scaling(FeatureTable& table, Scaling scaling, std::size_t feature_count) {
+  apply_scaling(scaling, table.cells, table.columns.size(), feature_count);
 }
 
 }  // namespace ostrel::store

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <span>
 
-#include "spec.h"
+#include "feature-store-core/spec.h"
 
 namespace ostrel::store {
 
@@ -15,5 +15,10 @@ namespace ostrel::store {
 // no finite cell stays as it is; a column whose finite cells are all equal becomes 0 there.
 void apply_scaling(Scaling scaling, std::span<double> cells, std::size_t column_count,
                    std::size_t feature_count);
+
+struct FeatureTable;
+
+// The same over a built table's cells.
+void apply_scaling(FeatureTable& table, Scaling scaling, std::size_t feature_count);
 
 }  // namespace ostrel::store

@@ -7,5 +7,7 @@ install_package ON
 build_dir=$(ls -d "$ROOT"/build/cp3* | head -n 1)
 echo "== C++ tests" >&2
 "$build_dir/ostrel_tests" --gtest_brief=1
+echo "== C++ tests under AddressSanitizer + UndefinedBehaviorSanitizer" >&2
+"$ROOT/scripts/asan.sh"
 echo "== Python tests" >&2
 "$PY" -m pytest -q tests/python

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -139,6 +140,11 @@ Rejected rejected_step(InputKind kind, const Step& like) {
   return r;
 }
 
+// Members whose first value legitimately does not arrive on the warmup_period()-th accepted input
+// of the standard walk, each with the reason (a unit test of the member shows the behaviour).
+const std::map<std::string_view, const char*> kWarmupExceptions = {
+};
+
 class Contract : public ::testing::TestWithParam<const FamilyEntry*> {};
 
 TEST_P(Contract, CataloguedShape) {
@@ -167,6 +173,7 @@ TEST_P(Contract, FirstValueAtWarmupPeriod) {
       first = i + 1;
       break;
     }
+  if (kWarmupExceptions.count(e.name)) return;
   ASSERT_NE(first, 0u) << e.name << " produced no value in " << kSteps << " steps";
   EXPECT_EQ(first, warmup) << e.name;
 }

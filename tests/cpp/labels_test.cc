@@ -137,14 +137,14 @@ TEST(LabelValue, DispatchesOnKind) {
   fwd.kind = Label::Kind::ForwardReturn;
   fwd.horizon = 2;
   fwd.log = true;
-  EXPECT_DOUBLE_EQ(label_value(fwd, candles, 0), std::log(1.21));
+  EXPECT_DOUBLE_EQ(label_value(candles, 0, fwd), std::log(1.21));
   Label tb;
   tb.kind = Label::Kind::TripleBarrier;
   tb.horizon = 1;
   tb.up = 0.05;
   tb.down = 0.05;
-  EXPECT_EQ(label_value(tb, candles, 0), 1.0);
-  EXPECT_TRUE(std::isnan(label_value(tb, candles, 2)));
+  EXPECT_EQ(label_value(candles, 0, tb), 1.0);
+  EXPECT_TRUE(std::isnan(label_value(candles, 2, tb)));
 }
 
 struct ScalingCase {
