@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "feature-store-core/build.h"
 #include "feature-store-core/labels.h"
 #include "feature-store-core/scaling.h"
 
@@ -250,6 +252,128 @@ TEST(Scaling, MatchesColumnByColumnReferenceBitForBit) {
       }
     }
   }
+}
+
+// Through the build: labels are computed from the whole series even for rows next to skipped or
+// trimmed ones, scaling sees the table as it stands after filtering and trimming, and the
+// label-only table keeps exactly the label columns.
+
+Feature price(PriceField field, const char* column) {
+  Feature f;
+  f.kind = Feature::Kind::Price;
+  f.price_field = field;
+  f.column = column;
+  return f;
+}
+
+Label forward(std::uint64_t h) {
+  Label l;
+  l.kind = Label::Kind::ForwardReturn;
+  l.horizon = h;
+  l.column = "fwd_return(" + std::to_string(h) + ")";
+  return l;
+}
+
+Label barrier(std::uint64_t h, double up, double down) {
+  Label l;
+  l.kind = Label::Kind::TripleBarrier;
+  l.horizon = h;
+  l.up = up;
+  l.down = down;
+  l.column = "tb";
+  return l;
+}
+
+SymbolSeries series(const std::vector<double>& closes, const std::vector<double>& volumes) {
+  SymbolSeries s;
+  for (std::size_t k = 0; k < closes.size(); ++k) {
+    const double c = closes[k];
+    s.candles.push_back({static_cast<std::int64_t>(1000 + k), c, c, c, c, volumes[k]});
+  }
+  return s;
+}
+
+FeatureTable build_ok(const Universe& u, const FeatureSpec& spec) {
+  auto r = build_table(u, spec);
+  EXPECT_TRUE(r.has_value()) << (r ? "" : r.error().display());
+  return r ? std::move(r).value() : FeatureTable{};
+}
+
+TEST(LabelsInBuild, LookPastSkippedAndTrimmedRows) {
+  // Volume is missing at steps 4 and 5, so with "skip" their rows go; the window then keeps the
+  // rows of steps 2 and 3, whose labels still read the closes of steps 4 and 5.
+  Universe u;
+  u.insert("A", series({100, 110, 121, 133.1, 146.41, 200}, {1, 1, 1, 1, kNaN, kNaN}));
+  FeatureSpec spec;
+  spec.universe = {"A"};
+  spec.features = {price(PriceField::Volume, "price.volume")};
+  spec.labels = {forward(1), forward(2), barrier(2, 0.05, 0.05)};
+  spec.warmup = WarmupPolicy::Skip;
+  spec.window = 2;
+  const FeatureTable t = build_ok(u, spec);
+  ASSERT_EQ(t.rows, 2u);
+  EXPECT_EQ(t.index[0].ts, 1002);
+  EXPECT_EQ(t.index[1].ts, 1003);
+  const std::vector<double> expected = {1, 0.1, 0.21, 1,  //
+                                        1, 0.1, 200 / 133.1 - 1, 1};
+  ASSERT_EQ(t.cells.size(), expected.size());
+  for (std::size_t k = 0; k < expected.size(); ++k)
+    expect_value(expected[k], t.cells[k], "cell " + std::to_string(k));
+
+  // Keeping every row, the last h rows have no label of horizon h.
+  spec.warmup = WarmupPolicy::Nan;
+  spec.window.reset();
+  const FeatureTable all = build_ok(u, spec);
+  ASSERT_EQ(all.rows, 6u);
+  auto cell = [&](std::size_t r, std::size_t c) { return all.row(r)[c]; };
+  EXPECT_FALSE(std::isnan(cell(4, 1)));
+  EXPECT_TRUE(std::isnan(cell(5, 1)));
+  EXPECT_FALSE(std::isnan(cell(3, 2)));
+  EXPECT_TRUE(std::isnan(cell(4, 2)) && std::isnan(cell(5, 2)));
+  EXPECT_TRUE(std::isnan(cell(4, 3)) && std::isnan(cell(5, 3)));
+}
+
+TEST(LabelsInBuild, ScalingSpansSymbolsAndSparesLabels) {
+  Universe u;
+  u.insert("B", series({200, 210}, {99, 100}));
+  u.insert("A", series({100, 105}, {0, 1}));
+  FeatureSpec spec;
+  spec.universe = {"A", "B"};
+  spec.features = {price(PriceField::Volume, "price.volume")};
+  spec.labels = {forward(1)};
+  spec.scaling = Scaling::MinMax;
+  FeatureTable t = build_ok(u, spec);
+  const std::vector<double> expected = {0, 0.05, 0.01, kNaN, 0.99, 0.05, 1, kNaN};
+  ASSERT_EQ(t.cells.size(), expected.size());
+  for (std::size_t k = 0; k < expected.size(); ++k)
+    expect_value(expected[k], t.cells[k], "min_max cell " + std::to_string(k));
+
+  // The statistics come from the rows that survive the window, not from the whole series.
+  spec.window = 1;
+  t = build_ok(u, spec);
+  ASSERT_EQ(t.rows, 2u);
+  expect_value(0, t.row(0)[0], "windowed A");
+  expect_value(1, t.row(1)[0], "windowed B");
+
+  // The label-only table is taken after the features were scaled and keeps the index.
+  spec.window.reset();
+  spec.scaling = Scaling::ZScore;
+  const FeatureTable labels = label_table(build_ok(u, spec), spec.features.size());
+  ASSERT_EQ(labels.columns, std::vector<std::string>{"fwd_return(1)"});
+  ASSERT_EQ(labels.rows, 4u);
+  ASSERT_EQ(labels.index.size(), 4u);
+  EXPECT_EQ(labels.symbol_of(2), "B");
+  const std::vector<double> only = {0.05, kNaN, 0.05, kNaN};
+  ASSERT_EQ(labels.cells.size(), only.size());
+  for (std::size_t k = 0; k < only.size(); ++k)
+    expect_value(only[k], labels.cells[k], "label cell " + std::to_string(k));
+
+  // Without labels: no columns, but every row is still there.
+  spec.labels.clear();
+  const FeatureTable none = label_table(build_ok(u, spec), spec.features.size());
+  EXPECT_TRUE(none.columns.empty());
+  EXPECT_EQ(none.rows, 4u);
+  EXPECT_TRUE(none.cells.empty());
 }
 
 }  // namespace
