@@ -11,8 +11,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "feature-store-core/build.h"
 #include "ostrel-core/registry.h"
 #include "test_support.h"
 
@@ -156,6 +158,90 @@ TEST(LookAheadCheck, CatchesAFeatureThatPeeks) {
     const auto leak = first_leak(make, i);
     ASSERT_TRUE(leak.has_value()) << "cut " << i;
     EXPECT_EQ(*leak, i);
+  }
+}
+
+// The same through a whole build: every registered indicator (its value and each of its extras)
+// and every candle field as feature columns over a symbol with every feed. Rows up to step i keep
+// their feature cells bit for bit when the steps after i change, while a forward-return label of
+// row i does see the change: labels are the one place that looks ahead.
+
+store::SymbolSeries series_of(const std::vector<Step>& steps) {
+  store::SymbolSeries s;
+  s.reference.emplace();
+  s.derivs.emplace();
+  s.books.emplace();
+  s.trades.emplace();
+  s.sections.emplace();
+  for (const Step& st : steps) {
+    s.candles.push_back(st.candle);
+    const double r = st.reference;
+    s.reference->push_back({st.candle.ts, r, r, r, r, 0});
+    s.derivs->push_back(st.deriv);
+    s.books->push_back(st.book);
+    s.trades->push_back(st.trades);
+    s.sections->push_back(st.section);
+  }
+  return s;
+}
+
+store::FeatureSpec everything_spec() {
+  using store::Feature;
+  store::FeatureSpec spec;
+  spec.universe = {"S"};
+  for (auto field : {store::PriceField::Open, store::PriceField::High, store::PriceField::Low,
+                     store::PriceField::Close, store::PriceField::Volume}) {
+    Feature f;
+    f.kind = Feature::Kind::Price;
+    f.price_field = field;
+    f.column = "price." + std::to_string(static_cast<int>(field));
+    spec.features.push_back(f);
+  }
+  for (const auto& e : Registry::instance().entries()) {
+    Feature f;
+    f.kind = Feature::Kind::Indicator;
+    f.name = std::string(e.name);
+    f.params.assign(e.example.values().begin(), e.example.values().end());
+    f.key = f.name;  // one evaluator per name, shared by its extras
+    f.column = f.name;
+    spec.features.push_back(f);
+    for (std::string_view extra : Registry::instance().info(e.name)->extras) {
+      f.field = std::string(extra);
+      f.column = f.name + "." + *f.field;
+      spec.features.push_back(f);
+    }
+  }
+  store::Label fwd;
+  fwd.kind = store::Label::Kind::ForwardReturn;
+  fwd.horizon = 1;
+  spec.labels = {fwd};
+  return spec;
+}
+
+store::FeatureTable build_one(const std::vector<Step>& steps, const store::FeatureSpec& spec) {
+  store::Universe u;
+  u.insert("S", series_of(steps));
+  auto r = store::build_table(u, spec);
+  EXPECT_TRUE(r.has_value()) << (r ? "" : r.error().display());
+  return r ? std::move(r).value() : store::FeatureTable{};
+}
+
+TEST(LookAheadBuild, FeatureCellsIgnoreLaterSteps) {
+  const store::FeatureSpec spec = everything_spec();
+  const std::size_t features = spec.features.size();
+  const auto& base = base_walk();
+  const store::FeatureTable orig = build_one(base, spec);
+  ASSERT_EQ(orig.rows, kSteps);
+  for (std::size_t i : {std::size_t{0}, std::size_t{40}, std::size_t{150}, kSteps - 2}) {
+    const store::FeatureTable alt = build_one(altered_after(base, other_walk(), i), spec);
+    ASSERT_EQ(alt.rows, kSteps);
+    for (std::size_t r = 0; r <= i; ++r)
+      for (std::size_t c = 0; c < features; ++c)
+        ASSERT_TRUE(same_bits(orig.row(r)[c], alt.row(r)[c]))
+            << spec.features[c].column << " of row " << r
+            << " changes when the steps after " << i << " change";
+    EXPECT_FALSE(same_bits(orig.row(i)[features], alt.row(i)[features]))
+        << "the label of row " << i << " should see the next step";
   }
 }
 
