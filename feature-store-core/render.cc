@@ -32,18 +32,17 @@ void append_number(std::string& out, double x) {
   // Beyond about 1.8e300 the quotient overflows; such a value is already a whole multiple of
   // 1e-8 many times over, so it is written as it stands instead of as "inf".
   const double r = std::isfinite(q) ? std::round(q) * 1e-8 : x;
-  if (std::isfinite(r)) {
-    // The fixed form of to_chars without a precision is the shortest round-trip text in
-    // positional notation; the buffer holds the longest such text (309 integer digits).
-    char buf[400];
+  if (std::fabs(r) < 1e15) {
+    // Below 1e15 the fixed form of to_chars without a precision is the shortest round-trip
+    // text; above it that form prints the exact binary value's digits, which are not shortest.
+    char buf[64];
     auto res = std::to_chars(buf, buf + sizeof buf, r, std::chars_format::fixed);
     if (res.ec == std::errc()) {
       out.append(buf, res.ptr);
       return;
     }
   }
-  // round(q) * 1e-8 can exceed the largest double only for q near its top; keep x then.
-  append_shortest_positional(out, std::isfinite(r) ? r : x);
+  append_shortest_positional(out, r);
 }
 
 void append_json_string(std::string& out, std::string_view s) {
