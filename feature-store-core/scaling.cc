@@ -21,6 +21,12 @@ struct Table {
   double* row(std::size_t r) const { return cells.data() + r * stride; }
 };
 
+// Exponent by which a column is shrunk when its statistics overflow. A deviation of up to twice
+// the largest double, shrunk by 2^-540, squares to about 2^-54 of the largest double, so up to
+// 10^16 rows of squared deviations still sum to a finite value. Only cells below about 1e-145
+// lose bits to the shrinking, far beneath the resolution of a column reaching 1e154.
+constexpr int kShrink = 540;
+
 // Population z-score in three passes: sum and count, squared deviations, rewrite.
 void z_score(const Table& t) {
   const std::size_t f = t.scaled, rows = t.rows();
@@ -43,17 +49,34 @@ void z_score(const Table& t) {
         total[c] += d * d;
       }
   }
-  // Per column: skip (no finite cell), zero (no spread) or the standard deviation.
-  enum class Action : unsigned char { Skip, Zero, Scale };
+  // Per column: skip (no finite cell), zero (no spread), scale, or scale after shrinking.
+  enum class Action : unsigned char { Skip, Zero, Scale, ShrinkAndScale };
   std::vector<Action> action(f, Action::Skip);
   std::vector<double> sd(f, 1.0);
+  std::vector<unsigned char> shrunk(f, 0);
   for (std::size_t c = 0; c < f; ++c) {
     if (count[c] == 0.0) continue;
+    if (!std::isfinite(sum[c]) || !std::isfinite(total[c])) {
+      // Finite cells whose sum or squared spread overflows would all come out NaN or 0. The same
+      // passes over the column shrunk by an exact power of two give the same scores without the
+      // overflow. Ordinary columns never get here, so their results are untouched.
+      double s = 0.0, tot = 0.0;
+      for (std::size_t r = 0; r < rows; ++r)
+        if (const double x = t.row(r)[c]; std::isfinite(x)) s += std::ldexp(x, -kShrink);
+      mean[c] = s / count[c];
+      for (std::size_t r = 0; r < rows; ++r)
+        if (const double x = t.row(r)[c]; std::isfinite(x)) {
+          const double d = std::ldexp(x, -kShrink) - mean[c];
+          tot += d * d;
+        }
+      total[c] = tot;
+      shrunk[c] = 1;
+    }
     const double variance = total[c] / count[c];
     if (variance == 0.0) {
       action[c] = Action::Zero;
     } else {
-      action[c] = Action::Scale;
+      action[c] = shrunk[c] ? Action::ShrinkAndScale : Action::Scale;
       sd[c] = std::sqrt(variance);
     }
   }
@@ -61,7 +84,12 @@ void z_score(const Table& t) {
     double* x = t.row(r);
     for (std::size_t c = 0; c < f; ++c) {
       if (action[c] == Action::Skip || !std::isfinite(x[c])) continue;
-      x[c] = action[c] == Action::Zero ? 0.0 : (x[c] - mean[c]) / sd[c];
+      switch (action[c]) {
+        case Action::Zero: x[c] = 0.0; break;
+        case Action::Scale: x[c] = (x[c] - mean[c]) / sd[c]; break;
+        case Action::ShrinkAndScale: x[c] = (std::ldexp(x[c], -kShrink) - mean[c]) / sd[c]; break;
+        case Action::Skip: break;
+      }
     }
   }
 }
@@ -82,12 +110,28 @@ void min_max(const Table& t) {
       }
   }
   std::vector<double> range(f);
-  for (std::size_t c = 0; c < f; ++c) range[c] = largest[c] - smallest[c];
+  std::vector<unsigned char> halved(f, 0);
+  for (std::size_t c = 0; c < f; ++c) {
+    range[c] = largest[c] - smallest[c];
+    if (seen[c] && std::isinf(range[c])) {
+      // Extremes of opposite sign near the top of the range: their difference overflows, which
+      // would turn every cell into 0 and the largest into NaN. Halving is exact and keeps the
+      // ratios; ordinary columns never get here.
+      halved[c] = 1;
+      range[c] = largest[c] * 0.5 - smallest[c] * 0.5;
+      smallest[c] *= 0.5;
+    }
+  }
   for (std::size_t r = 0; r < rows; ++r) {
     double* x = t.row(r);
     for (std::size_t c = 0; c < f; ++c) {
       if (!seen[c] || !std::isfinite(x[c])) continue;
-      x[c] = range[c] == 0.0 ? 0.0 : (x[c] - smallest[c]) / range[c];
+      if (range[c] == 0.0) {
+        x[c] = 0.0;
+      } else {
+        const double v = halved[c] ? x[c] * 0.5 : x[c];
+        x[c] = (v - smallest[c]) / range[c];
+      }
     }
   }
 }

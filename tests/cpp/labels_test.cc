@@ -178,6 +178,11 @@ TEST(Scaling, Table) {
       {"mm columns independent, label untouched", Scaling::MinMax, 3, 2,
        {1, -4, 0.05, 2, 4, 0.5, 3, 0, 7},
        {0, 0, 0.05, 0.5, 1, 0.5, 1, 0.5, 7}},
+      // Finite cells whose statistics overflow keep finite scores instead of turning NaN or 0.
+      {"z sum overflows", Scaling::ZScore, 1, 1, {1e308, 1e308, -1e308, -1e308}, {1, 1, -1, -1}},
+      {"z spread overflows", Scaling::ZScore, 1, 1, {1e200, kNaN, -1e200}, {1, kNaN, -1}},
+      {"z huge constant", Scaling::ZScore, 1, 1, {1e308, 1e308}, {0, 0}},
+      {"mm range overflows", Scaling::MinMax, 1, 1, {1e308, 0, -1e308, kInf}, {1, 0.5, 0, kInf}},
       {"no feature columns", Scaling::MinMax, 2, 0, {1, 2, 3, 4}, {1, 2, 3, 4}},
       {"no rows", Scaling::ZScore, 2, 2, {}, {}},
       {"no columns", Scaling::ZScore, 0, 0, {}, {}},
