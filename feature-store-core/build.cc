@@ -42,7 +42,8 @@ StoreError construction_error(const Feature& f, const EngineError& e) {
   return StoreError::unknown_indicator(std::move(t));
 }
 
-// Constructs every distinct key once (the trial construction) and resolves every feature.
+// Constructs every distinct key once (the trial construction, with its errors) and resolves
+// every feature.
 Result<Plan, StoreError> make_plan(const FeatureSpec& spec) {
   Plan plan;
   const Registry& registry = Registry::instance();
@@ -84,15 +85,6 @@ Result<Plan, StoreError> make_plan(const FeatureSpec& spec) {
     plan.outputs.push_back(out);
   }
   return plan;
-}
-
-Status<StoreError> validate_again(const FeatureSpec& spec) {
-  if (spec.universe.empty()) return StoreError::bad_spec("universe is empty");
-  if (spec.features.empty()) return StoreError::bad_spec("features is empty");
-  for (const Label& l : spec.labels)
-    if (l.horizon == 0) return StoreError::bad_spec("label horizon must be > 0");
-  if (spec.window && *spec.window == 0) return StoreError::bad_spec("window must be > 0");
-  return Ok{};
 }
 
 double price_of(const Candle& c, PriceField f) {
@@ -181,7 +173,7 @@ void replay_symbol(const Plan& plan, std::vector<EvaluatorPtr>& evs, const Featu
 }  // namespace
 
 Result<FeatureTable, StoreError> build_table(const Universe& universe, const FeatureSpec& spec) {
-  if (auto v = validate_again(spec); !v) return std::move(v).error();
+  if (auto v = validate(spec); !v) return std::move(v).error();
   auto plan_r = make_plan(spec);
   if (!plan_r) return std::move(plan_r).error();
   Plan& plan = *plan_r;

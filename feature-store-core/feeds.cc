@@ -81,7 +81,7 @@ Result<OrderBook, JsonError> decode_book(JsonValue v) {
 }
 
 Result<Side, JsonError> decode_side(JsonValue v) {
-  auto i = decode_enum(v, kSides);
+  auto i = decode_enum(v, "Side", kSides);
   if (!i) return std::move(i.error());
   return *i == 0 ? Side::Buy : Side::Sell;
 }

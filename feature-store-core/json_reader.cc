@@ -240,7 +240,9 @@ struct DocBuilder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, DocBuilder> 
     Node& parent = stack[start - 1];
     parent.span.first = static_cast<std::uint32_t>(doc.nodes_.size());
     parent.span.count = static_cast<std::uint32_t>(stack.size() - start);
-    parent.end = here();
+    // The reader reports the end of a container before it consumes the closing bracket.
+    const char c = stream.Peek();
+    parent.end = here() + ((c == '}' || c == ']') ? 1 : 0);
     doc.nodes_.insert(doc.nodes_.end(), stack.begin() + start, stack.end());
     stack.resize(start);
     return true;
@@ -490,8 +492,9 @@ JsonError no_variant_matched(std::string_view enum_name, JsonValue v) {
                    v.end_offset()};
 }
 
-Result<std::size_t, JsonError> decode_enum(JsonValue v, std::span<const std::string_view> names) {
-  if (!v.is_string()) return v.invalid_type("variant identifier");
+Result<std::size_t, JsonError> decode_enum(JsonValue v, std::string_view enum_name,
+                                           std::span<const std::string_view> names) {
+  if (!v.is_string()) return v.invalid_type("enum " + std::string(enum_name));
   const std::string_view s = v.as_string();
   for (std::size_t i = 0; i < names.size(); ++i)
     if (names[i] == s) return i;

@@ -165,8 +165,10 @@ JsonError unknown_variant(std::string_view got, std::span<const std::string_view
 // several shapes, after every shape was tried.
 JsonError no_variant_matched(std::string_view enum_name, JsonValue v);
 
-// Reads a string naming one of `names`; returns its index.
-Result<std::size_t, JsonError> decode_enum(JsonValue v, std::span<const std::string_view> names);
+// Reads a string naming one of `names`; returns its index. `enum_name` shows in type errors
+// ("invalid type: integer `1`, expected enum Side").
+Result<std::size_t, JsonError> decode_enum(JsonValue v, std::string_view enum_name,
+                                           std::span<const std::string_view> names);
 
 // Decodes every element of an array with `fn`.
 template <class F>

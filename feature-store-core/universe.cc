@@ -6,43 +6,64 @@
 
 namespace ostrel::store {
 
-SymbolSeries& Universe::series_for(std::string_view symbol) {
-  auto it = series_.find(symbol);
-  if (it == series_.end()) it = series_.emplace(std::string(symbol), SymbolSeries{}).first;
-  return it->second;
+namespace {
+
+template <class T>
+void reserve_one(std::optional<std::vector<T>>& list, bool needed) {
+  if (!needed) return;
+  if (!list) list.emplace();
+  if (list->size() == list->capacity()) list->reserve(list->size() * 2 + 1);
 }
 
+}  // namespace
+
 void Universe::push(std::string_view symbol, const Candle& candle, StepFeeds feeds) {
-  SymbolSeries& s = series_for(symbol);
-  s.candles.push_back(candle);
+  // Every allocation happens before the first append, so running out of memory leaves the
+  // universe as it was (a symbol created here is removed again).
+  auto it = series_.find(symbol);
+  const bool created = it == series_.end();
+  if (created) it = series_.emplace(std::string(symbol), SymbolSeries{}).first;
+  SymbolSeries& s = it->second;
+  const SymbolSeries::Shape before = s.shape();
+  try {
+    if (s.candles.size() == s.candles.capacity()) s.candles.reserve(s.candles.size() * 2 + 1);
+    reserve_one(s.reference, feeds.reference.has_value());
+    reserve_one(s.derivs, feeds.deriv.has_value());
+    reserve_one(s.books, feeds.orderbook.has_value());
+    reserve_one(s.trades, feeds.trades.has_value());
+    reserve_one(s.sections, feeds.cross_section.has_value());
+  } catch (...) {
+    if (created)
+      series_.erase(it);
+    else
+      s.restore(before);
+    throw;
+  }
   // A feed list grows only on the steps that carry that feed, so a symbol whose pushes do not
   // all carry the same feeds stops being buildable; the build reports which feed drifted.
+  s.candles.push_back(candle);
   if (feeds.reference) {
     const double v = *feeds.reference;
-    if (!s.reference) s.reference.emplace();
     s.reference->push_back(Candle{candle.ts, v, v, v, v, 0.0});
   }
-  if (feeds.deriv) {
-    if (!s.derivs) s.derivs.emplace();
-    s.derivs->push_back(std::move(*feeds.deriv));
-  }
-  if (feeds.orderbook) {
-    if (!s.books) s.books.emplace();
-    s.books->push_back(std::move(*feeds.orderbook));
-  }
-  if (feeds.trades) {
-    if (!s.trades) s.trades.emplace();
-    s.trades->push_back(std::move(*feeds.trades));
-  }
-  if (feeds.cross_section) {
-    if (!s.sections) s.sections.emplace();
-    s.sections->push_back(std::move(*feeds.cross_section));
-  }
+  if (feeds.deriv) s.derivs->push_back(*feeds.deriv);
+  if (feeds.orderbook) s.books->push_back(std::move(*feeds.orderbook));
+  if (feeds.trades) s.trades->push_back(std::move(*feeds.trades));
+  if (feeds.cross_section) s.sections->push_back(std::move(*feeds.cross_section));
 }
 
 void Universe::push_candles(std::string_view symbol, const std::vector<Candle>& candles) {
-  SymbolSeries& s = series_for(symbol);
-  s.candles.insert(s.candles.end(), candles.begin(), candles.end());
+  auto it = series_.find(symbol);
+  const bool created = it == series_.end();
+  if (created) it = series_.emplace(std::string(symbol), SymbolSeries{}).first;
+  std::vector<Candle>& c = it->second.candles;
+  try {
+    c.reserve(c.size() + candles.size());
+  } catch (...) {
+    if (created) series_.erase(it);
+    throw;
+  }
+  c.insert(c.end(), candles.begin(), candles.end());
 }
 
 FeedRequirement feed_requirement(std::string_view name) {

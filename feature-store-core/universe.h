@@ -35,6 +35,22 @@ struct SymbolSeries {
   std::optional<std::vector<OrderBook>> books;
   std::optional<std::vector<std::vector<TradePrint>>> trades;
   std::optional<std::vector<CrossSection>> sections;
+
+  // Which feed lists exist, so that a failed append can drop the ones it created.
+  struct Shape {
+    bool reference, derivs, books, trades, sections;
+  };
+  Shape shape() const {
+    return {reference.has_value(), derivs.has_value(), books.has_value(), trades.has_value(),
+            sections.has_value()};
+  }
+  void restore(const Shape& s) {
+    if (!s.reference) reference.reset();
+    if (!s.derivs) derivs.reset();
+    if (!s.books) books.reset();
+    if (!s.trades) trades.reset();
+    if (!s.sections) sections.reset();
+  }
 };
 
 // Symbols ordered by their bytes (std::string's operator< compares as unsigned chars, shorter
@@ -58,7 +74,6 @@ class Universe {
   Map::const_iterator end() const { return series_.end(); }
 
  private:
-  SymbolSeries& series_for(std::string_view symbol);
   Map series_;
 };
 
