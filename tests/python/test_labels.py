@@ -163,7 +163,7 @@ def random_candles(rng, n, zero_closes=False):
 
 def universe(seed, zero_closes=False):
     rng = random.Random(seed)
-    data = {sym: random_candles(rng, rng.randint(30, 220), zero_closes) for sym in ("ETH", "BTC", "btc")}
+    data = {s: random_candles(rng, rng.randint(30, 220), zero_closes) for s in ("ETH", "BTC", "btc")}
     data["ONE"] = random_candles(rng, 1)
     data["NONE"] = []
     return data
@@ -180,7 +180,9 @@ CASES = [
 ]
 
 
-@pytest.mark.parametrize("seed,window,scaling,zeros", [c[1:] for c in CASES], ids=[c[0] for c in CASES])
+@pytest.mark.parametrize(
+    "seed,window,scaling,zeros", [c[1:] for c in CASES], ids=[c[0] for c in CASES]
+)
 def test_against_reimplementation(seed, window, scaling, zeros):
     data = universe(seed, zeros)
     spec = {"universe": ["BTC"], "features": FEATURES, "labels": label_specs()}
@@ -189,7 +191,8 @@ def test_against_reimplementation(seed, window, scaling, zeros):
     if scaling:
         spec["scaling"] = scaling
     store = FeatureStore(json.dumps(spec))
-    out = json.loads(store.command(json.dumps({"cmd": "build_batch", "data": {k: {"candles": v} for k, v in data.items()}})))
+    batch = {"cmd": "build_batch", "data": {k: {"candles": v} for k, v in data.items()}}
+    out = json.loads(store.command(json.dumps(batch)))
     want = expected_table(data, window, scaling)
     feature_cols = ["price.close", "price.volume", "price.high"]
     assert out["columns"] == feature_cols + label_columns()
