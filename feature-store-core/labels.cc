@@ -33,8 +33,9 @@ double triple_barrier(std::span<const Candle> candles, std::size_t i, std::uint6
                       double up, double down) {
   if (!horizon_fits(candles.size(), i, horizon)) return kNaN;
   const double e = candles[i].close;
-  // The barriers are formed exactly this way so they round the same on every platform. No sign
-  // rule: a negative `down` puts the lower barrier above the entry.
+  // Formed exactly as (up + 1) * e and (1 - down) * e: algebraically equal forms round
+  // differently, which decides touches that land on the barrier. No sign rule: a negative `down`
+  // puts the lower barrier above the entry.
   const double upper = (up + 1.0) * e;
   const double lower = (1.0 - down) * e;
   const std::size_t last = i + static_cast<std::size_t>(horizon);
