@@ -21,8 +21,50 @@ void append_unsigned(std::string& out, std::size_t v) {
   out.append(buf, r.ptr);
 }
 
-// Rough size of one rendered cell, for reserving the buffer once.
-constexpr std::size_t kCellGuess = 12;
+// The buffer is reserved once from the size of the first rows, so the text rarely has to grow
+// (growing a large string briefly holds both the old and the new copy).
+template <class RenderRow>
+void reserve_for(std::string& out, std::size_t rows, RenderRow render_row) {
+  constexpr std::size_t kSample = 64;
+  if (rows <= kSample) return;
+  std::string probe;
+  for (std::size_t r = 0; r < kSample; ++r) render_row(probe, r);
+  out.reserve(out.size() + probe.size() / kSample * rows + probe.size() / kSample * rows / 16 + 64);
+}
+
+}  // namespace
+
+namespace {
+
+// r = k * 1e-8 for an integer k with |k| <= 2^53. When r is also the double nearest to the
+// decimal k / 10^8 and |r| < 1e7, the spacing of doubles near r is below 1e-8, so no other
+// decimal of at most 8 fractional digits reads back as r and every shorter text would have fewer
+// of them: that decimal, without trailing zeros, is the shortest round-trip text. This covers
+// most cells without the general conversion.
+bool append_eighths(std::string& out, double r, double k) {
+  if (!(std::fabs(r) < 1e7) || k / 1e8 != r) return false;
+  if (k == 0.0) {
+    out += std::signbit(r) ? "-0" : "0";
+    return true;
+  }
+  if (k < 0) out += '-';
+  const auto u = static_cast<std::uint64_t>(std::fabs(k));
+  char buf[32];
+  auto res = std::to_chars(buf, buf + sizeof buf, u / 100000000u);
+  out.append(buf, res.ptr);
+  std::uint64_t frac = u % 100000000u;
+  if (frac == 0) return true;
+  char digits[8];
+  for (int i = 7; i >= 0; --i) {
+    digits[i] = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
+  int len = 8;
+  while (digits[len - 1] == '0') --len;
+  out += '.';
+  out.append(digits, static_cast<std::size_t>(len));
+  return true;
+}
 
 }  // namespace
 
@@ -31,7 +73,9 @@ void append_number(std::string& out, double x) {
   const double q = x / 1e-8;
   // Beyond about 1.8e300 the quotient overflows; such a value is already a whole multiple of
   // 1e-8 many times over, so it is written as it stands instead of as "inf".
-  const double r = std::isfinite(q) ? std::round(q) * 1e-8 : x;
+  const double k = std::isfinite(q) ? std::round(q) : 0.0;
+  const double r = std::isfinite(q) ? k * 1e-8 : x;
+  if (std::isfinite(q) && std::fabs(k) <= 9007199254740992.0 && append_eighths(out, r, k)) return;
   if (std::fabs(r) < 1e15) {
     // Below 1e15 the fixed form of to_chars without a precision is the shortest round-trip
     // text; above it that form prints the exact binary value's digits, which are not shortest.
@@ -74,25 +118,14 @@ void append_json_string(std::string& out, std::string_view s) {
 
 std::string render_json(const FeatureTable& t) {
   const std::size_t width = t.columns.size();
-  std::string out;
-  out.reserve(64 + t.rows * (24 + width * kCellGuess));
-  out += "{\"columns\":[";
-  for (std::size_t c = 0; c < width; ++c) {
-    if (c) out += ',';
-    append_json_string(out, t.columns[c]);
-  }
-  out += "],\"index\":[";
-  for (std::size_t r = 0; r < t.rows; ++r) {
-    if (r) out += ',';
+  auto index_entry = [&t](std::string& out, std::size_t r) {
     out += "{\"symbol\":";
     append_json_string(out, t.symbol_of(r));
     out += ",\"ts\":";
     append_integer(out, t.index[r].ts);
     out += '}';
-  }
-  out += "],\"data\":[";
-  for (std::size_t r = 0; r < t.rows; ++r) {
-    if (r) out += ',';
+  };
+  auto data_row = [&t, width](std::string& out, std::size_t r) {
     out += '[';
     const double* row = t.cells.data() + r * width;
     for (std::size_t c = 0; c < width; ++c) {
@@ -103,6 +136,27 @@ std::string render_json(const FeatureTable& t) {
         out += "null";
     }
     out += ']';
+  };
+  std::string out;
+  reserve_for(out, t.rows, [&](std::string& o, std::size_t r) {
+    index_entry(o, r);
+    data_row(o, r);
+    o += ",,";
+  });
+  out += "{\"columns\":[";
+  for (std::size_t c = 0; c < width; ++c) {
+    if (c) out += ',';
+    append_json_string(out, t.columns[c]);
+  }
+  out += "],\"index\":[";
+  for (std::size_t r = 0; r < t.rows; ++r) {
+    if (r) out += ',';
+    index_entry(out, r);
+  }
+  out += "],\"data\":[";
+  for (std::size_t r = 0; r < t.rows; ++r) {
+    if (r) out += ',';
+    data_row(out, r);
   }
   out += "],\"rows\":";
   append_unsigned(out, t.rows);
@@ -112,16 +166,7 @@ std::string render_json(const FeatureTable& t) {
 
 std::string render_csv(const FeatureTable& t) {
   const std::size_t width = t.columns.size();
-  std::string out;
-  out.reserve(64 + t.rows * (16 + width * kCellGuess));
-  // Nothing is quoted: names and symbols pass through unchanged, commas included.
-  out += "symbol,ts";
-  for (const auto& c : t.columns) {
-    out += ',';
-    out += c;
-  }
-  out += '\n';
-  for (std::size_t r = 0; r < t.rows; ++r) {
+  auto line = [&t, width](std::string& out, std::size_t r) {
     out += t.symbol_of(r);
     out += ',';
     append_integer(out, t.index[r].ts);
@@ -131,7 +176,17 @@ std::string render_csv(const FeatureTable& t) {
       append_number(out, row[c]);
     }
     out += '\n';
+  };
+  std::string out;
+  reserve_for(out, t.rows, line);
+  // Nothing is quoted: names and symbols pass through unchanged, commas included.
+  out += "symbol,ts";
+  for (const auto& c : t.columns) {
+    out += ',';
+    out += c;
   }
+  out += '\n';
+  for (std::size_t r = 0; r < t.rows; ++r) line(out, r);
   return out;
 }
 

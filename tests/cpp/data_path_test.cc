@@ -72,9 +72,12 @@ TEST(RenderNumber, AgreesWithTheSharedPositionalText) {
   // The renderer's fast path must give the same text as the shared formatter.
   std::mt19937_64 rng(7);
   std::uniform_real_distribution<double> mant(-10, 10);
-  std::uniform_int_distribution<int> expo(-12, 40);
-  for (int i = 0; i < 20000; ++i) {
-    const double x = mant(rng) * std::pow(10.0, expo(rng));
+  std::uniform_int_distribution<int> expo(-12, 20);
+  std::uniform_int_distribution<int> decimals(0, 10);
+  for (int i = 0; i < 200000; ++i) {
+    // Wide magnitudes, and prices with few decimals (the common case of the fast path).
+    const double x = i % 2 ? mant(rng) * std::pow(10.0, expo(rng))
+                           : std::round(mant(rng) * 1e6) / std::pow(10.0, decimals(rng));
     const double r = std::round(x / 1e-8) * 1e-8;
     ASSERT_EQ(num(x), shortest_positional(r)) << x;
   }
@@ -348,6 +351,40 @@ TEST(Build, WarmupWindowLabelsAndOrder) {
   empty_series.insert("Z", SymbolSeries{});
   EXPECT_EQ(run(empty_series, spec).json,
             R"j({"columns":["price.close","fwd_return(1)"],"index":[],"data":[],"rows":0})j");
+}
+
+TEST(Build, WindowKeepsTheLastRowsOfEverySymbol) {
+  // Rows are dropped in batches while replaying; the result must equal trimming at the end.
+  Universe u;
+  for (int s = 0; s < 3; ++s)
+    for (int i = 0; i < 37 * (s + 1); ++i)
+      u.push(std::string(1, static_cast<char>('A' + s)),
+             {i, 1, 1, 1, i % 3 == 0 ? kNaN : double(i), double(s)}, {});
+  for (WarmupPolicy w : {WarmupPolicy::Nan, WarmupPolicy::Skip}) {
+    FeatureSpec full = spec_of(
+        {price(PriceField::Close, "price.close"), price(PriceField::Volume, "price.volume")});
+    full.warmup = w;
+    auto all = build_table(u, full);
+    ASSERT_TRUE(all);
+    for (std::uint64_t window : {1u, 2u, 5u, 24u, 25u, 1000u}) {
+      FeatureSpec spec = full;
+      spec.window = window;
+      auto t = build_table(u, spec);
+      ASSERT_TRUE(t);
+      std::vector<std::pair<std::string, std::int64_t>> want, got;
+      for (std::size_t r = 0; r < all->rows; ++r) want.emplace_back(all->symbol_of(r), all->index[r].ts);
+      for (std::size_t r = 0; r < t->rows; ++r) got.emplace_back(t->symbol_of(r), t->index[r].ts);
+      std::vector<std::pair<std::string, std::int64_t>> trimmed;
+      for (std::size_t r = 0; r < want.size(); ++r) {
+        std::size_t later = 0;
+        for (std::size_t q = r + 1; q < want.size(); ++q) later += want[q].first == want[r].first;
+        if (later < window) trimmed.push_back(want[r]);
+      }
+      EXPECT_EQ(got, trimmed) << window;
+      for (std::size_t r = 0; r < t->rows; ++r)
+        EXPECT_EQ(t->row(r)[1], double(t->symbol_of(r)[0] - 'A'));
+    }
+  }
 }
 
 TEST(Build, ChecksRunSymbolBySymbolBeforeAnyEvaluation) {
