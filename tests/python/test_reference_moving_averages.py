@@ -2,7 +2,8 @@
 ``reference/moving_averages.py``, on long random series with invalid steps mixed in.
 
 Values pass through the renderer, which rounds to 1e-8; the series are scaled so that most values
-sit near 1e8, where that rounding keeps every bit, and near 1, where it keeps eight decimals."""
+sit near 1e8, where that rounding keeps every bit, near 1, where it keeps eight decimals, or
+jump between magnitudes."""
 
 from __future__ import annotations
 
@@ -41,13 +42,19 @@ CASES = [
 EXTRAS = {"Mama": ["mama", "fama"]}
 
 
-def random_candles(rng: random.Random, steps: int, scale: float) -> list[list[float]]:
+def random_candles(rng: random.Random, steps: int, scale: float | None) -> list[list[float]]:
     """A random walk with flat runs, spikes, zero volumes, non-positive closes and invalid
-    candles (low above high: accepted by close-input members, rejected by candle-input ones)."""
+    candles (low above high: accepted by close-input members, rejected by candle-input ones).
+    Without a scale the walk jumps between magnitudes from 1e-6 to 1e150 now and then."""
     out = []
+    jumps = scale is None
+    scale = scale or 1.0
     x = scale
     flat = 0
     for ts in range(steps):
+        if jumps and rng.random() < 0.01:
+            scale = rng.choice([1e-6, 1.0, 1e8, 1e150])
+            x = scale * rng.uniform(0.5, 2)
         if flat:
             flat -= 1
         elif rng.random() < 0.02:
@@ -113,7 +120,7 @@ def mismatches(name, params, candles, rel=1e-9):
 @pytest.mark.parametrize("name,params", CASES, ids=[f"{n}{p}" for n, p in CASES])
 def test_engine_agrees_with_reference(name, params):
     rng = random.Random(f"{name}{params}")
-    for scale in (1e8, 1.0):
+    for scale in (1e8, 1.0, None):
         candles = random_candles(rng, 2000, scale)
         bad = mismatches(name, params, candles)
         assert not bad, f"scale {scale}: {len(bad)} disagreements, first (column, step, engine, reference): {bad[:3]}"
