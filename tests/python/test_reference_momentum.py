@@ -12,10 +12,10 @@ import sys
 
 import pytest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "reference"))
-import momentum as ref  # noqa: E402
+sys.path.insert(0, os.path.dirname(__file__))
 
 from ostrel_feature_store._ostrel_feature_store import FeatureStore  # noqa: E402
+from reference import momentum as ref  # noqa: E402
 
 STEPS = 2500
 

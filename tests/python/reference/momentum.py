@@ -94,6 +94,8 @@ def fin(x) -> bool:
 
 
 def round_half_away(x: float) -> float:
+    if not math.isfinite(x):
+        return x
     r = math.floor(abs(x) + 0.5)
     # floor(|x| + 0.5) can round up wrongly when |x| + 0.5 is inexact (x just below k + 0.5)
     if r - abs(x) > 0.5:
@@ -710,7 +712,7 @@ class DynamicMomentumIndex:
             q = round_half_away(div(float(self.p), div(std, mean)))
             if q < 6:
                 q = 5
-            period = 30 if q > 30 else int(q)
+            period = int(q) if q <= 30 else 30  # a NaN ratio also gives 30
         up = -0.0
         down = -0.0
         for c in list(self.changes.d)[30 - period:]:
@@ -739,6 +741,12 @@ class IntradayMomentumIndex:
         self.win.push((up, down))
         self.su = up + self.su
         self.sd = down + self.sd
+        # A direction with no body left in the window sums to exactly zero, not to the rounding
+        # residue of the running subtractions (which would read flat bars as 0 or 100).
+        if not any(u > 0.0 for u, _ in self.win.d):
+            self.su = 0.0
+        if not any(d > 0.0 for _, d in self.win.d):
+            self.sd = 0.0
         if not self.win.full():
             return None
         if self.sd + self.su == 0.0:
@@ -769,6 +777,11 @@ class Tii:
             self.pos = dev + self.pos
         elif dev < 0.0:
             self.neg = self.neg - dev
+        # as for the intraday index: a sign absent from the window contributes exactly zero
+        if not any(v > 0.0 for v in self.win.d):
+            self.pos = 0.0
+        if not any(v < 0.0 for v in self.win.d):
+            self.neg = 0.0
         if not self.win.full():
             return None
         if self.pos + self.neg <= 0.0:
