@@ -19,7 +19,7 @@ from reference import momentum as ref  # noqa: E402
 
 STEPS = 2000
 
-# Small periods so that every window wraps many times; a second row where a longer set matters.
+# Small periods so that every window wraps many times, and the shortest lengths where they differ.
 CASES = [
     ("Mom", [3]), ("Roc", [3]), ("Rocp", [4]), ("Rocr", [2]), ("Rocr100", [5]),
     ("Rsi", [5]), ("Rsi", [1]), ("Rsx", [6]), ("Rmi", [5, 3]), ("ConnorsRsi", [3, 2, 20]),
