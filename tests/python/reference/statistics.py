@@ -26,6 +26,36 @@ def fma(a: float, b: float, c: float) -> float:
     return float(exact)
 
 
+def ln(x: float) -> float:
+    """Natural logarithm with IEEE semantics (log 0 is -inf, log of a negative is NaN)."""
+    if x == 0:
+        return -math.inf
+    if x < 0 or math.isnan(x):
+        return math.nan
+    return math.log(x)
+
+
+def div(a: float, b: float) -> float:
+    """IEEE division: a zero divisor gives an infinity or NaN instead of an exception."""
+    if b == 0:
+        if a == 0 or math.isnan(a):
+            return math.nan
+        return math.copysign(math.inf, a) * math.copysign(1.0, b)
+    return a / b
+
+
+def pw(x: float, y: float) -> float:
+    try:
+        return math.pow(x, y)
+    except OverflowError:
+        return math.inf
+
+
+def clamp(x: float, lo: float, hi: float) -> float:
+    """Clamp that lets NaN through."""
+    return lo if x < lo else (hi if hi < x else x)
+
+
 def plain_sum(xs) -> float:
     s = -0.0
     for x in xs:
@@ -34,6 +64,11 @@ def plain_sum(xs) -> float:
 
 
 def mean(xs) -> float:
+    # Equal values are their own mean: the rounded sum over n need not give the value back, and
+    # the residue would fake a spread in a flat window.
+    xs = list(xs)
+    if all(x == xs[0] for x in xs):
+        return xs[0]
     return plain_sum(xs) / len(xs)
 
 
@@ -97,7 +132,9 @@ class RollingMoments:
 
     @staticmethod
     def powers(d):
-        return (d, d * d, d * d * d, d * d * d * d)
+        # the text writes (x - K)^p; the square is formed once and reused
+        d2 = d * d
+        return (d, d2, d2 * d, d2 * d2)
 
     def push(self, x):
         if len(self.win) == self.n:
@@ -118,7 +155,13 @@ class RollingMoments:
     def full(self):
         return len(self.win) == self.n
 
+    def constant(self):
+        return all(v == self.win[-1] for v in self.win)
+
     def stats(self):
+        # a flat window has no spread, whatever residue the shifted sums hold
+        if self.constant():
+            return self.win[-1], 0.0, 0.0, 0.0
         n = self.n
         s1, s2, s3, s4 = self.s
         d = s1 / n
@@ -161,7 +204,12 @@ class RollingRegression:
     def full(self):
         return len(self.win) == self.n
 
+    def constant(self):
+        return all(v == self.win[-1] for v in self.win)
+
     def line(self):
+        if self.constant():
+            return self.win[-1], 0.0
         n = self.n
         b = (n * self.sty - self.t1 * self.sy) / self.d
         a = self.k + (self.sy - self.t1 * b) / n
@@ -202,7 +250,7 @@ class Moment:
         if k == "CoefficientOfVariation":
             return 0.0 if mu == 0 else math.sqrt(var) / mu
         if k == "Skewness":
-            return 0.0 if var == 0 else m3 / var**1.5
+            return 0.0 if var == 0 else m3 / pw(var, 1.5)
         if k == "Kurtosis":
             return 0.0 if var == 0 else m4 / (var * var) - 3
         raise AssertionError(k)
@@ -214,12 +262,12 @@ class JarqueBera(Window):
             return None
         w, n = self.win, self.n
         mu = mean(w)
-        m2 = plain_sum((v - mu) ** 2 for v in w) / n
-        m3 = plain_sum((v - mu) ** 3 for v in w) / n
-        m4 = plain_sum((v - mu) ** 4 for v in w) / n
+        m2 = plain_sum(pw(v - mu, 2) for v in w) / n
+        m3 = plain_sum(pw(v - mu, 3) for v in w) / n
+        m4 = plain_sum(pw(v - mu, 4) for v in w) / n
         if m2 == 0:
             return 0.0
-        s = m3 / m2**1.5
+        s = m3 / pw(m2, 1.5)
         k = m4 / (m2 * m2) - 3
         return (n / 6) * (s * s + k * k / 4)
 
@@ -245,10 +293,12 @@ class Regression:
         if k == "LinRegAngle":
             return math.atan(b) * 57.29577951308232
         if k == "RSquared":
+            if self.r.constant():
+                return 1.0
             ss = max(self.r.syy - self.r.sy * self.r.sy / n, 0.0)
             if ss <= 0:
                 return 1.0
-            return min(max(b * b * (self.r.d / n) / ss, 0.0), 1.0)
+            return clamp(b * b * (self.r.d / n) / ss, 0.0, 1.0)
         if k in ("Cfo", "TsfOscillator"):
             if x == 0:
                 return self.last
@@ -287,10 +337,15 @@ class Cti(Window):
         ls = [v - mu for v in self.win]
         sl = plain_sum(ls)
         num = n * plain_sum(i * li for i, li in enumerate(ls)) - t1 * sl
-        den = (n * plain_sum(li * li for li in ls) - sl * sl) * (n * st2 - t1 * t1)
-        if den == 0:
+        spread = n * plain_sum(li * li for li in ls) - sl * sl
+        d = n * st2 - t1 * t1
+        den = spread * d
+        # a negative spread is rounding in a window without spread; a product beyond the double
+        # range is rooted factor by factor
+        if den == 0 or spread < 0:
             return 0.0
-        return min(max(num / math.sqrt(den), -1.0), 1.0)
+        root = math.sqrt(den) if math.isfinite(den) else math.sqrt(spread) * math.sqrt(d)
+        return clamp(num / root, -1.0, 1.0)
 
 
 class Autocorrelation(Window):
@@ -334,14 +389,16 @@ class Hurst(Window):
                     continue
                 rs.append(r / s)
             if rs:
-                pts.append((math.log(v), math.log(plain_sum(rs) / len(rs))))
+                pts.append((math.log(v), ln(plain_sum(rs) / len(rs))))
         if len(pts) < 2:
             return 0.5
         mx = mean([p[0] for p in pts])
         my = mean([p[1] for p in pts])
         sxy = plain_sum((px - mx) * (py - my) for px, py in pts)
         sxx = plain_sum((px - mx) * (px - mx) for px, _ in pts)
-        return min(max(sxy / sxx, 0.0), 1.0)
+        if sxx == 0:
+            return 0.5  # every point at one chunk size: no slope to fit
+        return clamp(sxy / sxx, 0.0, 1.0)
 
 
 class SampleEntropy(Window):
@@ -384,10 +441,15 @@ class ShannonEntropy(Window):
         lo, hi = min(self.win), max(self.win)
         if hi <= lo:
             return 0.0
-        width = (hi - lo) / self.bins
+        # A range beyond the double range is binned on halved values (same bins); a bin
+        # position that is NaN (zero width after underflow, at the minimum) is the first bin.
+        sc = 1.0 if math.isfinite(hi - lo) else 0.5
+        width = (hi * sc - lo * sc) / self.bins
         counts = [0] * self.bins
         for v in self.win:
-            counts[min(math.floor((v - lo) / width), self.bins - 1)] += 1
+            pos = div(v * sc - lo * sc, width)
+            b = self.bins - 1 if pos >= self.bins - 1 else (math.floor(pos) if pos > 0 else 0)
+            counts[b] += 1
         s = -0.0
         for c in counts:
             if c:
@@ -431,7 +493,7 @@ class LogReturn(Window):
             return "skip"
         if not super().push(x):
             return None
-        return math.log(self.win[-1] / self.win[0])
+        return ln(self.win[-1] / self.win[0])
 
 
 class Pfe:
