@@ -43,7 +43,9 @@ class RollingMomentsT {
     if (constant()) return 0.0;
     const double d = s1_ / n();
     const double v = s2_ / n() - d * d;
-    return v > 0 ? v : 0.0;
+    // Rounding can leave a slightly negative difference. A NaN (the sums went beyond the double
+    // range, inf - inf) stays NaN: flooring it would report a window of huge swings as flat.
+    return v < 0 ? 0.0 : v;
   }
   double third_moment() const requires kHigher {
     if (constant()) return 0.0;

@@ -438,6 +438,18 @@ TEST(Statistics, FlatWindowAfterMovementHasNoSpread) {
   EXPECT_EQ(*last, 0.0);
 }
 
+// Swings beyond the double range overflow the power sums (the variance becomes inf - inf). The
+// result must read as missing, not as a flat window: it used to be floored to a variance of 0.
+TEST(Statistics, MomentsBeyondTheDoubleRangeAreMissingNotZero) {
+  const std::vector<double> swings = {1e300, -1e300, 1e300, -1e300, 1e300};
+  for (const char* name : {"Variance", "StdDev", "ZScore", "Skewness", "Kurtosis"}) {
+    const Values v = run_closes(name, {4}, swings);
+    ASSERT_EQ(v.size(), 5u) << name;
+    ASSERT_TRUE(v.back().has_value()) << name;
+    EXPECT_TRUE(std::isnan(*v.back())) << name << " gave " << *v.back();
+  }
+}
+
 TEST(Statistics, MomentsAndRegressionMembersMatchPlainFormulas) {
   std::mt19937_64 rng(11);
   std::normal_distribution<double> z(0.0, 1.0);

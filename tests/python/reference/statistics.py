@@ -23,7 +23,10 @@ def fma(a: float, b: float, c: float) -> float:
     if exact == 0:
         # the sign of an exact zero follows IEEE addition of the two signed terms
         return (a * b) + c
-    return float(exact)
+    try:
+        return float(exact)
+    except OverflowError:
+        return math.inf if exact > 0 else -math.inf
 
 
 def ln(x: float) -> float:
@@ -95,7 +98,14 @@ def quantile(xs, q: float) -> float:
     i = math.floor(pos)
     if i >= n - 1:
         return s[n - 1]
-    return s[i] + (s[i + 1] - s[i]) * (pos - i)
+    frac = pos - i
+    gap = s[i + 1] - s[i]
+    if math.isfinite(gap):
+        return s[i] + gap * frac
+    # neighbours whose gap overflows: interpolate without forming the gap
+    if frac == 0:
+        return s[i]
+    return s[i] * (1 - frac) + s[i + 1] * frac
 
 
 def reg_constants(n: int):
@@ -166,7 +176,8 @@ class RollingMoments:
         s1, s2, s3, s4 = self.s
         d = s1 / n
         m = self.k + d
-        var = max(s2 / n - d * d, 0.0)
+        var = s2 / n - d * d
+        var = 0.0 if var < 0 else var  # a NaN (sums beyond the double range) stays NaN
         m3 = s3 / n - 3 * d * s2 / n + 2 * d * d * d
         m4 = s4 / n - 4 * d * s3 / n + 6 * d * d * s2 / n - 3 * d * d * d * d
         return m, var, m3, m4
@@ -480,7 +491,12 @@ class Order(Window):
             return (below + 0.5 * equal) / n * 100
         if k == "RollingMinMaxScaler":
             lo, hi = min(w), max(w)
-            return (x - lo) / (hi - lo) if hi - lo > 0 else 0.5
+            rng = hi - lo
+            if not rng > 0:
+                return 0.5
+            if not math.isfinite(rng):  # halving both sides keeps the ratio in range
+                return (x * 0.5 - lo * 0.5) / (hi * 0.5 - lo * 0.5)
+            return (x - lo) / rng
         raise AssertionError(k)
 
 
@@ -493,7 +509,11 @@ class LogReturn(Window):
             return "skip"
         if not super().push(x):
             return None
-        return ln(self.win[-1] / self.win[0])
+        ratio = self.win[-1] / self.win[0]
+        # a ratio outside the normal range has lost digits (or everything): take logs apart
+        if not 2.2250738585072014e-308 <= ratio <= 1.7976931348623157e308:
+            return math.log(self.win[-1]) - math.log(self.win[0])
+        return math.log(ratio)
 
 
 class Pfe:
@@ -513,6 +533,9 @@ class Pfe:
                 self.total -= self.segs.pop(0)
             self.segs.append(seg)
             self.total += seg
+            # an overflowed segment would poison the add-and-subtract total forever
+            if not math.isfinite(self.total):
+                self.total = plain_sum(self.segs)
         self.prev = x
         self.closes.append(x)
         if len(self.closes) > self.n + 1:
