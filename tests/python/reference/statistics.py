@@ -5,6 +5,12 @@ deliberately naive: every member recomputes what it can from plain Python lists,
 stated evaluation order, and uses the same running sums, anchors and re-summation cadence only
 where the behaviour is defined by them. `run(name, params, candles, derivs)` replays a series and
 returns, per step, None or a dict {"": value, extra name: value, ...}.
+
+Beyond the plain formulas it keeps the few rules that make them sound: equal values are their own
+mean and a flat window has no spread (exact zero moments, a flat fit), a variance that is NaN
+because the sums left the double range stays NaN, and differences or ratios that would leave the
+double range (quantile gaps, min-max ranges, entropy bin ranges, log-return ratios, correlation
+roots, an overflowed path length) are formed so that they do not.
 """
 
 from __future__ import annotations
