@@ -1,7 +1,8 @@
 """Every band and channel, extras included, agrees with the plain reference implementation in
 ``reference/bands.py`` on long random series (the random walks of the moving-average agreement
 test: flat runs, spikes, zero volumes, non-positive closes, invalid candles, and a series that
-jumps between magnitudes from 1e-6 to 1e150)."""
+jumps between magnitudes from 1e-6 to 1e150). Cells agree exactly near 1e8 and to 1e-9
+relative elsewhere."""
 
 from __future__ import annotations
 
@@ -71,6 +72,8 @@ def mismatches(name, params, candles, rel):
         for step, (g, w) in enumerate(zip(g_col, w_col)):
             if g is None or w is None:
                 ok = g is None and w is None
+            elif rel == 0:
+                ok = g == w
             else:
                 ok = abs(g - w) <= rel * abs(w) + 1.01e-8
             if not ok:
@@ -83,7 +86,9 @@ def test_engine_agrees_with_reference(name, params):
     rng = random.Random(f"{name}{params}")
     for scale in (1e8, 1.0, None):
         candles = random_candles(rng, 2000, scale)
-        bad = mismatches(name, params, candles, rel=1e-9)
+        # Near 1e8 the rendering step is about one unit in the last place, so there the
+        # evaluation order, the fused multiply-adds and the re-summation cadence must agree.
+        bad = mismatches(name, params, candles, rel=0.0 if scale == 1e8 else 1e-9)
         assert not bad, (
             f"scale {scale}: {len(bad)} disagreements, "
             f"first (column, step, engine, reference): {bad[:3]}"

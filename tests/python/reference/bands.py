@@ -102,36 +102,56 @@ class BollingerCore:
 
 
 class Wilder:
-    """Mean of the first n inputs, then (avg·(n − 1) + x)·(1/n) with one fused multiply-add."""
+    """Mean of the first n inputs, then (avg·(n − 1) + x)·(1/n) with one fused multiply-add.
+    An input, seed sum or average that is not finite is refused and changes nothing (a range or
+    average that overflowed yields no value instead of poisoning every later one)."""
 
     def __init__(self, n: int):
         self.n = n
         self.inv = 1.0 / float(n)
-        self.seed: list[float] = []
+        self.count = 0
+        self.sum = -0.0
         self.value: Optional[float] = None
 
-    def push(self, x: float) -> Optional[float]:
+    def push(self, x: float) -> bool:
+        if not math.isfinite(x):
+            return False
         if self.value is None:
-            self.seed.append(x)
-            if len(self.seed) == self.n:
-                self.value = plain_sum(self.seed) / self.n
-            return self.value
-        self.value = fma(self.value, float(self.n) - 1.0, x) * self.inv
-        return self.value
+            s = x + self.sum
+            if not math.isfinite(s):
+                return False
+            self.sum = s
+            self.count += 1
+            if self.count == self.n:
+                self.value = self.sum / self.n
+            return True
+        v = fma(self.value, float(self.n) - 1.0, x) * self.inv
+        if not math.isfinite(v):
+            return False
+        self.value = v
+        return True
 
 
 class Atr:
+    """Wilder average of the true range; a refused candle leaves the previous close alone."""
+
     def __init__(self, n: int):
         self.prev: Optional[float] = None
         self.avg = Wilder(n)
 
-    def push(self, h: float, l: float, c: float) -> Optional[float]:
+    def push(self, h: float, l: float, c: float) -> bool:
         if self.prev is None:
             tr = h - l
         else:
             tr = max(h - l, abs(h - self.prev), abs(l - self.prev))
+        if not self.avg.push(tr):
+            return False
         self.prev = c
-        return self.avg.push(tr)
+        return True
+
+    @property
+    def value(self) -> Optional[float]:
+        return self.avg.value
 
 
 class SeededEma:
@@ -166,7 +186,7 @@ def line(ys: list[float]):
     (slope b, intercept a of the centred values, mean ȳ)."""
     n = float(len(ys))
     sx = n * (n - 1.0) / 2.0
-    sxx = (2.0 * n - 1.0) * n * (n - 1.0) / 6.0
+    sxx = (2.0 * n - 1.0) * (n * (n - 1.0)) / 6.0  # (2n − 1)·n(n − 1)/6, n(n − 1) grouped
     ybar = plain_sum(ys) / n
     sy = plain_sum(y - ybar for y in ys)
     sxy = plain_sum(float(i) * (y - ybar) for i, y in enumerate(ys))
@@ -329,9 +349,14 @@ class Keltner(Member):
         self.k = k
 
     def step_candle(self, o, h, l, c, v):
-        e = self.ema.push(typical(h, l, c))
-        a = self.atr.push(h, l, c)
-        if e is None or a is None:
+        # A typical price or true range that overflowed refuses the whole step, so the two
+        # averages stay in step over the same candles.
+        tp = typical(h, l, c)
+        if not math.isfinite(tp) or not self.atr.push(h, l, c):
+            return None
+        e = self.ema.push(tp)
+        a = self.atr.value
+        if e is None or not math.isfinite(e) or a is None:
             return None
         return bands(e + self.k * a, e, e - self.k * a)
 
@@ -345,8 +370,10 @@ class StarcBands(Member):
         self.k = k
 
     def step_candle(self, o, h, l, c, v):
+        if not self.atr.push(h, l, c):
+            return None
         m = self.sma.push(c)
-        a = self.atr.push(h, l, c)
+        a = self.atr.value
         if m is None or a is None:
             return None
         return bands(m + self.k * a, m, m - self.k * a)
@@ -360,7 +387,9 @@ class AtrBands(Member):
         self.k = k
 
     def step_candle(self, o, h, l, c, v):
-        a = self.atr.push(h, l, c)
+        if not self.atr.push(h, l, c):
+            return None
+        a = self.atr.value
         if a is None:
             return None
         return bands(c + self.k * a, c, c - self.k * a)
@@ -378,9 +407,14 @@ class AccelerationBands(Member):
     def step_candle(self, o, h, l, c, v):
         s = h + l
         r = 0.0 if s == 0 else (h - l) / s
-        up = self.hi.push(h * fma(self.f, r, 1.0))
+        wide = h * fma(self.f, r, 1.0)
+        narrow = l * fma(-self.f, r, 1.0)
+        # The three averages take the step together or not at all.
+        if not (math.isfinite(wide) and math.isfinite(narrow)):
+            return None
+        up = self.hi.push(wide)
         mid = self.mid.push(c)
-        lo = self.lo.push(l * fma(-self.f, r, 1.0))
+        lo = self.lo.push(narrow)
         if up is None or mid is None or lo is None:
             return None
         return bands(up, mid, lo)
@@ -417,6 +451,8 @@ class VwapStdDevBands(Member):
 
     def step_candle(self, o, h, l, c, v):
         tp = typical(h, l, c)
+        if not math.isfinite(tp):
+            return None
         if self.r0 is None:
             self.r0 = tp
         d = tp - self.r0
