@@ -23,10 +23,9 @@ def plain_sum(values) -> float:
 
 
 def sqrt0(x: float) -> float:
-    """Square root of a variance clamped at 0 (NaN stays NaN)."""
-    if math.isnan(x):
-        return x
-    return math.sqrt(max(0.0, x)) if x != math.inf else math.inf
+    """Square root of a variance clamped at 0 against rounding; a NaN left by squares that
+    overflowed stays NaN (missing) rather than reading as zero spread."""
+    return x if math.isnan(x) else math.sqrt(max(0.0, x))
 
 
 def bands(upper: float, middle: float, lower: float, **more):
