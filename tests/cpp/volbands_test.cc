@@ -352,6 +352,33 @@ TEST(Volbands, HandCheckedExamples) {
   }
 }
 
+// A deviation of 3e300 from the shift squares past the largest double while the mean deviation
+// squared does too, so the window (or cumulative) variance is NaN. The spread must come out
+// missing, not clamped to 0 as if the series were flat.
+TEST(Volbands, OverflowedSpreadIsMissingNotZero) {
+  const struct {
+    const char* name;
+    std::vector<double> params;
+    std::vector<Candle> input;
+    std::size_t output;  // 0 = main value, then the extras in order
+  } cases[] = {
+      {"BollingerBands", {2, 2}, closes({0, 0, 3e300}), 4},
+      {"BollingerBands", {2, 2}, closes({0, 0, 3e300}), 0},
+      {"DoubleBollinger", {2, 1, 2}, closes({0, 0, 3e300}), 2},
+      {"BollingerBandwidth", {2, 2}, closes({0, 0, 3e300}), 0},
+      {"PercentB", {2, 2}, closes({0, 0, 3e300}), 0},
+      {"VwapStdDevBands", {2}, closes({0, 0, 3e300}), 4},
+  };
+  for (const auto& c : cases) {
+    const auto got = run(c.name, c.params, c.input);
+    ASSERT_EQ(got.size(), 3u) << c.name;
+    ASSERT_TRUE(got[2].has_value()) << c.name;
+    ASSERT_GT(got[2]->size(), c.output) << c.name;
+    EXPECT_TRUE(std::isnan((*got[2])[c.output])) << c.name << " output " << c.output << " is "
+                                                 << (*got[2])[c.output];
+  }
+}
+
 // Straightforward two-pass formulas over the history of accepted candles (newest last).
 using Reference = std::function<Out(const std::vector<Candle>&)>;
 
