@@ -1,0 +1,234 @@
+#include "feature-store-core/build.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include "feature-store-core/labels.h"
+#include "feature-store-core/scaling.h"
+#include "ostrel-core/registry.h"
+
+namespace ostrel::store {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Where a feature's cell comes from, resolved once per build instead of looking up text keys
+// on every step.
+struct Output {
+  enum class From : std::uint8_t { Price, Value, Extra, Nothing };
+  From from = From::Nothing;
+  std::uint32_t slot = 0;   // evaluator slot for Value and Extra
+  std::uint32_t extra = 0;  // position in the evaluator's extras for Extra
+  PriceField field = PriceField::Close;
+};
+
+struct Slot {
+  const Feature* feature;  // first feature with this key: its name and parameters build it
+};
+
+struct Plan {
+  std::vector<Slot> slots;  // one per distinct key, in order of first appearance
+  std::vector<Output> outputs;  // one per feature
+  std::vector<EvaluatorPtr> trial;  // evaluators of the trial construction, still fresh
+};
+
+StoreError construction_error(const Feature& f, const EngineError& e) {
+  std::string t = f.name;
+  t += ": ";
+  t += e.display();
+  return StoreError::unknown_indicator(std::move(t));
+}
+
+// Constructs every distinct key once (the trial construction, with its errors) and resolves
+// every feature.
+Result<Plan, StoreError> make_plan(const FeatureSpec& spec) {
+  Plan plan;
+  const Registry& registry = Registry::instance();
+  std::vector<std::string_view> keys;
+  for (const Feature& f : spec.features) {
+    Output out;
+    if (f.kind == Feature::Kind::Price) {
+      out.from = Output::From::Price;
+      out.field = f.price_field;
+      plan.outputs.push_back(out);
+      continue;
+    }
+    auto it = std::find(keys.begin(), keys.end(), std::string_view(f.key));
+    if (it == keys.end()) {
+      auto ev = registry.build(f.name, f.params);
+      if (!ev) return construction_error(f, ev.error());
+      keys.push_back(f.key);
+      plan.slots.push_back({&f});
+      plan.trial.push_back(std::move(ev).value());
+      it = keys.end() - 1;
+    }
+    out.slot = static_cast<std::uint32_t>(it - keys.begin());
+    if (f.kind == Feature::Kind::Indicator && f.field) {
+      // The extras the evaluator publishes follow the catalogue's names; a name it does not
+      // publish is never present, so the column stays missing.
+      out.from = Output::From::Nothing;
+      const Feature& owner = *plan.slots[out.slot].feature;
+      if (const NameInfo* row = registry.canonical(owner.name)) {
+        for (std::size_t k = 0; k < row->extras.size(); ++k) {
+          if (row->extras[k] == *f.field) {  // the last equal name would win; names are unique
+            out.from = Output::From::Extra;
+            out.extra = static_cast<std::uint32_t>(k);
+          }
+        }
+      }
+    } else {
+      out.from = Output::From::Value;
+    }
+    plan.outputs.push_back(out);
+  }
+  return plan;
+}
+
+double price_of(const Candle& c, PriceField f) {
+  switch (f) {
+    case PriceField::Open: return c.open;
+    case PriceField::High: return c.high;
+    case PriceField::Low: return c.low;
+    case PriceField::Close: return c.close;
+    case PriceField::Volume: return c.volume;
+  }
+  return kNaN;
+}
+
+// Replays one symbol and appends its kept rows (labels included) to the table.
+void replay_symbol(const Plan& plan, std::vector<EvaluatorPtr>& evs, const FeatureSpec& spec,
+                   std::uint32_t symbol_pos, const SymbolSeries& series, FeatureTable& table) {
+  const std::size_t nslots = evs.size();
+  const std::size_t nfeat = plan.outputs.size();
+  const std::size_t width = table.columns.size();
+  const std::size_t n = series.candles.size();
+  const bool skip = spec.warmup == WarmupPolicy::Skip;
+
+  std::vector<double> main(nslots);
+  std::vector<std::span<const double>> extras(nslots);
+  std::vector<std::size_t> kept;  // step index of each appended row
+  const std::size_t first_row = table.rows;
+
+  for (std::size_t i = 0; i < n; ++i) {
+    const StepContext ctx = step_context(series, i);
+    for (std::size_t s = 0; s < nslots; ++s) {
+      // A step without a value publishes nothing for this evaluator: earlier values and extras
+      // are not carried over.
+      if (auto v = evs[s]->update(ctx)) {
+        main[s] = *v;
+        extras[s] = evs[s]->extras();
+      } else {
+        main[s] = kNaN;
+        extras[s] = {};
+      }
+    }
+    const std::size_t at = table.cells.size();
+    table.cells.resize(at + width, kNaN);
+    double* row = table.cells.data() + at;
+    bool ready = true;
+    for (std::size_t f = 0; f < nfeat; ++f) {
+      const Output& o = plan.outputs[f];
+      double x = kNaN;
+      switch (o.from) {
+        case Output::From::Price: x = price_of(series.candles[i], o.field); break;
+        case Output::From::Value: x = main[o.slot]; break;
+        case Output::From::Extra:
+          if (o.extra < extras[o.slot].size()) x = extras[o.slot][o.extra];
+          break;
+        case Output::From::Nothing: break;
+      }
+      row[f] = x;
+      if (std::isnan(x)) ready = false;  // infinite values count as present
+    }
+    if (skip && !ready) {
+      table.cells.resize(at);
+      continue;
+    }
+    kept.push_back(i);
+    ++table.rows;
+  }
+
+  // Keep the symbol's last `window` rows, counted after the warm-up filter.
+  if (spec.window && kept.size() > *spec.window) {
+    const std::size_t drop = kept.size() - static_cast<std::size_t>(*spec.window);
+    auto begin = table.cells.begin() + static_cast<std::ptrdiff_t>(first_row * width);
+    table.cells.erase(begin, begin + static_cast<std::ptrdiff_t>(drop * width));
+    kept.erase(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(drop));
+    table.rows -= drop;
+  }
+
+  // Labels look ahead at later candles whether or not their rows survived.
+  const std::span<const Candle> candles(series.candles);
+  for (std::size_t r = 0; r < kept.size(); ++r) {
+    double* row = table.cells.data() + (first_row + r) * width;
+    for (std::size_t l = 0; l < spec.labels.size(); ++l)
+      row[nfeat + l] = label_value(candles, kept[r], spec.labels[l]);
+    table.index.push_back({symbol_pos, series.candles[kept[r]].ts});
+  }
+}
+
+}  // namespace
+
+Result<FeatureTable, StoreError> build_table(const Universe& universe, const FeatureSpec& spec) {
+  if (auto v = validate(spec); !v) return std::move(v).error();
+  auto plan_r = make_plan(spec);
+  if (!plan_r) return std::move(plan_r).error();
+  Plan& plan = *plan_r;
+
+  for (const auto& [symbol, series] : universe) {
+    if (auto r = check_alignment(symbol, series); !r) return std::move(r).error();
+    if (auto r = validate_feeds(symbol, series); !r) return std::move(r).error();
+    if (auto r = check_requirements(spec, series); !r) return std::move(r).error();
+  }
+
+  FeatureTable table;
+  table.columns.reserve(spec.features.size() + spec.labels.size());
+  for (const Feature& f : spec.features) table.columns.push_back(f.column);
+  for (const Label& l : spec.labels) table.columns.push_back(l.column);
+
+  const Registry& registry = Registry::instance();
+  bool trial_fresh = true;
+  for (const auto& [symbol, series] : universe) {
+    std::vector<EvaluatorPtr> evs;
+    if (trial_fresh) {
+      // The trial's evaluators have seen no step yet, so the first symbol can use them.
+      evs = std::move(plan.trial);
+      trial_fresh = false;
+    } else {
+      evs.reserve(plan.slots.size());
+      for (const Slot& s : plan.slots) {
+        auto ev = registry.build(s.feature->name, s.feature->params);
+        if (!ev) return construction_error(*s.feature, ev.error());  // passed the trial: unreachable
+        evs.push_back(std::move(ev).value());
+      }
+    }
+    const auto pos = static_cast<std::uint32_t>(table.symbols.size());
+    table.symbols.push_back(symbol);
+    replay_symbol(plan, evs, spec, pos, series, table);
+  }
+
+  if (spec.scaling) apply_scaling(table, *spec.scaling, spec.features.size());
+  return table;
+}
+
+FeatureTable label_table(FeatureTable table, std::size_t feature_count) {
+  const std::size_t width = table.columns.size();
+  const std::size_t f = std::min(feature_count, width);
+  const std::size_t keep = width - f;
+  FeatureTable out;
+  out.columns.assign(table.columns.begin() + static_cast<std::ptrdiff_t>(f), table.columns.end());
+  out.symbols = std::move(table.symbols);
+  out.index = std::move(table.index);
+  out.rows = table.rows;
+  out.cells.reserve(out.rows * keep);
+  for (std::size_t r = 0; r < table.rows; ++r) {
+    const double* row = table.cells.data() + r * width;
+    out.cells.insert(out.cells.end(), row + f, row + width);
+  }
+  return out;
+}
+
+}  // namespace ostrel::store
