@@ -98,6 +98,23 @@ double price_of(const Candle& c, PriceField f) {
   return kNaN;
 }
 
+std::size_t clamp_window(std::uint64_t w) {
+  // Beyond any row count that fits in memory a window keeps everything.
+  constexpr std::uint64_t kMax = std::uint64_t{1} << 40;
+  return static_cast<std::size_t>(std::min(w, kMax));
+}
+
+// Keeps only the last `window` rows of the symbol that starts at `first_row`.
+void drop_oldest(FeatureTable& table, std::size_t first_row, std::vector<std::size_t>& kept,
+                 std::size_t window) {
+  const std::size_t width = table.columns.size();
+  const std::size_t drop = kept.size() - window;
+  auto begin = table.cells.begin() + static_cast<std::ptrdiff_t>(first_row * width);
+  table.cells.erase(begin, begin + static_cast<std::ptrdiff_t>(drop * width));
+  kept.erase(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(drop));
+  table.rows -= drop;
+}
+
 // Replays one symbol and appends its kept rows (labels included) to the table.
 void replay_symbol(const Plan& plan, std::vector<EvaluatorPtr>& evs, const FeatureSpec& spec,
                    std::uint32_t symbol_pos, const SymbolSeries& series, FeatureTable& table) {
@@ -110,6 +127,7 @@ void replay_symbol(const Plan& plan, std::vector<EvaluatorPtr>& evs, const Featu
   std::vector<double> main(nslots);
   std::vector<std::span<const double>> extras(nslots);
   std::vector<std::size_t> kept;  // step index of each appended row
+  const std::size_t window = spec.window ? clamp_window(*spec.window) : 0;
   const std::size_t first_row = table.rows;
 
   for (std::size_t i = 0; i < n; ++i) {
@@ -149,16 +167,11 @@ void replay_symbol(const Plan& plan, std::vector<EvaluatorPtr>& evs, const Featu
     }
     kept.push_back(i);
     ++table.rows;
+    // With a window, rows that can no longer be among the last `window` are dropped in batches,
+    // so a symbol never holds more than twice its window.
+    if (window != 0 && kept.size() >= 2 * window) drop_oldest(table, first_row, kept, window);
   }
-
-  // Keep the symbol's last `window` rows, counted after the warm-up filter.
-  if (spec.window && kept.size() > *spec.window) {
-    const std::size_t drop = kept.size() - static_cast<std::size_t>(*spec.window);
-    auto begin = table.cells.begin() + static_cast<std::ptrdiff_t>(first_row * width);
-    table.cells.erase(begin, begin + static_cast<std::ptrdiff_t>(drop * width));
-    kept.erase(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(drop));
-    table.rows -= drop;
-  }
+  if (window != 0 && kept.size() > window) drop_oldest(table, first_row, kept, window);
 
   // Labels look ahead at later candles whether or not their rows survived.
   const std::span<const Candle> candles(series.candles);
@@ -188,6 +201,20 @@ Result<FeatureTable, StoreError> build_table(const Universe& universe, const Fea
   table.columns.reserve(spec.features.size() + spec.labels.size());
   for (const Feature& f : spec.features) table.columns.push_back(f.column);
   for (const Label& l : spec.labels) table.columns.push_back(l.column);
+
+  // One allocation for every row the table can hold: no growth copies of the largest block.
+  {
+    const std::size_t window = spec.window ? clamp_window(*spec.window) : 0;
+    std::size_t bound = 0, largest = 0;
+    for (const auto& [symbol, series] : universe) {
+      const std::size_t n = series.candles.size();
+      bound += window ? std::min(n, window) : n;
+      largest = std::max(largest, n);
+    }
+    if (window) bound += std::min(largest, window);  // one symbol may hold twice its window
+    table.cells.reserve(bound * table.columns.size());
+    table.index.reserve(bound);
+  }
 
   const Registry& registry = Registry::instance();
   bool trial_fresh = true;

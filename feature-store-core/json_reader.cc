@@ -103,23 +103,28 @@ void append_quoted(std::string& out, std::string_view s) {
   out += '"';
 }
 
-// A string stream the reader cannot copy behind our back: the stock one is copied into locals
-// while a token is read, so Tell() inside a handler callback would lag behind the token.
+// The reader parses in place: strings are decoded over their own text (escapes only shrink them),
+// so it needs no scratch stack of its own. Its scratch stack starts out as a null pointer that
+// it offsets, which is undefined behaviour; reading in place avoids that stack altogether.
+// The stream is also not copyable by the reader (the stock streams are copied into locals while a
+// token is read), so Tell() inside a handler callback is exact.
 class TextStream {
  public:
   using Ch = char;
-  explicit TextStream(const char* s) : head_(s), src_(s) {}
+  explicit TextStream(char* s) : head_(s), src_(s), dst_(nullptr) {}
   Ch Peek() const { return *src_; }
   Ch Take() { return *src_++; }
   std::size_t Tell() const { return static_cast<std::size_t>(src_ - head_); }
-  Ch* PutBegin() { return nullptr; }
-  void Put(Ch) {}
+  Ch* PutBegin() { return dst_ = src_; }
+  void Put(Ch c) { *dst_++ = c; }
   void Flush() {}
-  std::size_t PutEnd(Ch*) { return 0; }
+  std::size_t PutEnd(Ch* begin) { return static_cast<std::size_t>(dst_ - begin); }
+  const char* at(std::size_t offset) const { return head_ + offset; }
 
  private:
-  const char* head_;
-  const char* src_;
+  char* head_;
+  char* src_;
+  char* dst_;
 };
 
 }  // namespace
@@ -168,8 +173,10 @@ struct DocBuilder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, DocBuilder> 
     add(Type::Bool).b = b;
     return true;
   }
-  bool RawNumber(const char* s, rapidjson::SizeType len, bool) {
-    std::string_view t(s, len);
+  bool RawNumber(const char*, rapidjson::SizeType len, bool) {
+    // In place, the reader hands over a pointer that depends on how it copies streams; the
+    // literal is simply the `len` bytes just read, which reading in place leaves untouched.
+    std::string_view t(stream.at(stream.Tell() - len), len);
     const bool integral = t.find_first_of(".eE") == std::string_view::npos;
     // "-0" keeps its sign, so it is held as a floating value (-0.0) rather than integer 0.
     if (integral && t != "-0") {
@@ -240,9 +247,7 @@ struct DocBuilder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, DocBuilder> 
     Node& parent = stack[start - 1];
     parent.span.first = static_cast<std::uint32_t>(doc.nodes_.size());
     parent.span.count = static_cast<std::uint32_t>(stack.size() - start);
-    // The reader reports the end of a container before it consumes the closing bracket.
-    const char c = stream.Peek();
-    parent.end = here() + ((c == '}' || c == ']') ? 1 : 0);
+    parent.end = here();  // the closing bracket has been read
     doc.nodes_.insert(doc.nodes_.end(), stack.begin() + start, stack.end());
     stack.resize(start);
     return true;
@@ -267,10 +272,16 @@ Result<std::unique_ptr<JsonDocument>, std::string> JsonDocument::parse(std::stri
     return doc->with_position(JsonError{std::move(msg), offset + (counts ? 1 : 0)});
   };
 
-  TextStream stream(doc->text_.c_str());
+  // Decoded in place; text_ stays intact for positions. The padding matters: the library's UTF-8
+  // check takes the continuation bytes of a multibyte sequence without looking for the end, so a
+  // text ending inside one would be read past its terminator.
+  std::string scratch(text);
+  scratch.append(8, '\0');
+  TextStream stream(scratch.data());
   DocBuilder builder(*doc, stream);
   rapidjson::Reader reader;
-  constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseStopWhenDoneFlag |
+  // Recursive descent is bounded by the builder, which stops the reader at kMaxDepth.
+  constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseStopWhenDoneFlag |
                               rapidjson::kParseValidateEncodingFlag |
                               rapidjson::kParseNumbersAsStringsFlag;
   rapidjson::ParseResult ok = reader.Parse<kFlags>(stream, builder);
@@ -499,6 +510,11 @@ Result<std::size_t, JsonError> decode_enum(JsonValue v, std::string_view enum_na
   for (std::size_t i = 0; i < names.size(); ++i)
     if (names[i] == s) return i;
   return unknown_variant(s, names, v.end_offset());
+}
+
+Result<std::size_t, JsonError> decode_enum(JsonValue v, std::span<const std::string_view> names) {
+  if (!v.is_string()) return v.invalid_type("variant identifier");
+  return decode_enum(v, "", names);
 }
 
 // ---- RecordReader ----------------------------------------------------------------------------

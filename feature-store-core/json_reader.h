@@ -169,6 +169,8 @@ JsonError no_variant_matched(std::string_view enum_name, JsonValue v);
 // ("invalid type: integer `1`, expected enum Side").
 Result<std::size_t, JsonError> decode_enum(JsonValue v, std::string_view enum_name,
                                            std::span<const std::string_view> names);
+// The same, with "expected variant identifier" in type errors.
+Result<std::size_t, JsonError> decode_enum(JsonValue v, std::span<const std::string_view> names);
 
 // Decodes every element of an array with `fn`.
 template <class F>

@@ -21,8 +21,16 @@ void append_unsigned(std::string& out, std::size_t v) {
   out.append(buf, r.ptr);
 }
 
-// Rough size of one rendered cell, for reserving the buffer once.
-constexpr std::size_t kCellGuess = 12;
+// The buffer is reserved once from the size of the first rows, so the text rarely has to grow
+// (growing a large string briefly holds both the old and the new copy).
+template <class RenderRow>
+void reserve_for(std::string& out, std::size_t rows, RenderRow render_row) {
+  constexpr std::size_t kSample = 64;
+  if (rows <= kSample) return;
+  std::string probe;
+  for (std::size_t r = 0; r < kSample; ++r) render_row(probe, r);
+  out.reserve(out.size() + probe.size() / kSample * rows + probe.size() / kSample * rows / 8 + 64);
+}
 
 }  // namespace
 
@@ -74,25 +82,14 @@ void append_json_string(std::string& out, std::string_view s) {
 
 std::string render_json(const FeatureTable& t) {
   const std::size_t width = t.columns.size();
-  std::string out;
-  out.reserve(64 + t.rows * (24 + width * kCellGuess));
-  out += "{\"columns\":[";
-  for (std::size_t c = 0; c < width; ++c) {
-    if (c) out += ',';
-    append_json_string(out, t.columns[c]);
-  }
-  out += "],\"index\":[";
-  for (std::size_t r = 0; r < t.rows; ++r) {
-    if (r) out += ',';
+  auto index_entry = [&t](std::string& out, std::size_t r) {
     out += "{\"symbol\":";
     append_json_string(out, t.symbol_of(r));
     out += ",\"ts\":";
     append_integer(out, t.index[r].ts);
     out += '}';
-  }
-  out += "],\"data\":[";
-  for (std::size_t r = 0; r < t.rows; ++r) {
-    if (r) out += ',';
+  };
+  auto data_row = [&t, width](std::string& out, std::size_t r) {
     out += '[';
     const double* row = t.cells.data() + r * width;
     for (std::size_t c = 0; c < width; ++c) {
@@ -103,6 +100,27 @@ std::string render_json(const FeatureTable& t) {
         out += "null";
     }
     out += ']';
+  };
+  std::string out;
+  reserve_for(out, t.rows, [&](std::string& o, std::size_t r) {
+    index_entry(o, r);
+    data_row(o, r);
+    o += ",,";
+  });
+  out += "{\"columns\":[";
+  for (std::size_t c = 0; c < width; ++c) {
+    if (c) out += ',';
+    append_json_string(out, t.columns[c]);
+  }
+  out += "],\"index\":[";
+  for (std::size_t r = 0; r < t.rows; ++r) {
+    if (r) out += ',';
+    index_entry(out, r);
+  }
+  out += "],\"data\":[";
+  for (std::size_t r = 0; r < t.rows; ++r) {
+    if (r) out += ',';
+    data_row(out, r);
   }
   out += "],\"rows\":";
   append_unsigned(out, t.rows);
@@ -112,16 +130,7 @@ std::string render_json(const FeatureTable& t) {
 
 std::string render_csv(const FeatureTable& t) {
   const std::size_t width = t.columns.size();
-  std::string out;
-  out.reserve(64 + t.rows * (16 + width * kCellGuess));
-  // Nothing is quoted: names and symbols pass through unchanged, commas included.
-  out += "symbol,ts";
-  for (const auto& c : t.columns) {
-    out += ',';
-    out += c;
-  }
-  out += '\n';
-  for (std::size_t r = 0; r < t.rows; ++r) {
+  auto line = [&t, width](std::string& out, std::size_t r) {
     out += t.symbol_of(r);
     out += ',';
     append_integer(out, t.index[r].ts);
@@ -131,7 +140,17 @@ std::string render_csv(const FeatureTable& t) {
       append_number(out, row[c]);
     }
     out += '\n';
+  };
+  std::string out;
+  reserve_for(out, t.rows, line);
+  // Nothing is quoted: names and symbols pass through unchanged, commas included.
+  out += "symbol,ts";
+  for (const auto& c : t.columns) {
+    out += ',';
+    out += c;
   }
+  out += '\n';
+  for (std::size_t r = 0; r < t.rows; ++r) line(out, r);
   return out;
 }
 

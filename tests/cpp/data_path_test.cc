@@ -350,6 +350,40 @@ TEST(Build, WarmupWindowLabelsAndOrder) {
             R"j({"columns":["price.close","fwd_return(1)"],"index":[],"data":[],"rows":0})j");
 }
 
+TEST(Build, WindowKeepsTheLastRowsOfEverySymbol) {
+  // Rows are dropped in batches while replaying; the result must equal trimming at the end.
+  Universe u;
+  for (int s = 0; s < 3; ++s)
+    for (int i = 0; i < 37 * (s + 1); ++i)
+      u.push(std::string(1, static_cast<char>('A' + s)),
+             {i, 1, 1, 1, i % 3 == 0 ? kNaN : double(i), double(s)}, {});
+  for (WarmupPolicy w : {WarmupPolicy::Nan, WarmupPolicy::Skip}) {
+    FeatureSpec full = spec_of(
+        {price(PriceField::Close, "price.close"), price(PriceField::Volume, "price.volume")});
+    full.warmup = w;
+    auto all = build_table(u, full);
+    ASSERT_TRUE(all);
+    for (std::uint64_t window : {1u, 2u, 5u, 24u, 25u, 1000u}) {
+      FeatureSpec spec = full;
+      spec.window = window;
+      auto t = build_table(u, spec);
+      ASSERT_TRUE(t);
+      std::vector<std::pair<std::string, std::int64_t>> want, got;
+      for (std::size_t r = 0; r < all->rows; ++r) want.emplace_back(all->symbol_of(r), all->index[r].ts);
+      for (std::size_t r = 0; r < t->rows; ++r) got.emplace_back(t->symbol_of(r), t->index[r].ts);
+      std::vector<std::pair<std::string, std::int64_t>> trimmed;
+      for (std::size_t r = 0; r < want.size(); ++r) {
+        std::size_t later = 0;
+        for (std::size_t q = r + 1; q < want.size(); ++q) later += want[q].first == want[r].first;
+        if (later < window) trimmed.push_back(want[r]);
+      }
+      EXPECT_EQ(got, trimmed) << window;
+      for (std::size_t r = 0; r < t->rows; ++r)
+        EXPECT_EQ(t->row(r)[1], double(t->symbol_of(r)[0] - 'A'));
+    }
+  }
+}
+
 TEST(Build, ChecksRunSymbolBySymbolBeforeAnyEvaluation) {
   Universe u;
   SymbolSeries a = series_of(2);
