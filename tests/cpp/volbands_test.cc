@@ -288,6 +288,11 @@ TEST(Volbands, HandCheckedExamples) {
        {2, 252}, closes({5, 5, 5, 5}), {kNone, kNone, V{0}, V{0}}},
       {"jump indicator on a flat series is 0", "JumpIndicator", {2, 1},
        closes({3, 3, 3, 3, 3}), {kNone, kNone, kNone, V{0}, V{0}}},
+      // After the moves the window of three zero returns keeps a rounding residue in its
+      // running sums; the small move that follows is still no jump against a flat window.
+      {"jump indicator after a flat run is 0", "JumpIndicator", {3, 0.5},
+       closes({57, 26.3, 76.3, 76.3, 76.3, 76.3, 76.3001}),
+       {kNone, kNone, kNone, kNone, V{0}, V{-1}, V{0}}},
       {"garch answers the unconditional stdev on the second close", "Garch11", {0.01, 0.1, 0.8},
        closes({100, 250, 10}),
        {kNone, V{std::sqrt(0.01 / (1 - 0.1 - 0.8))},
@@ -614,8 +619,8 @@ TEST(Volbands, MembersMatchPlainRecomputationWithInvalidStepsMixedIn) {
 }
 
 // A valid candle whose range overflows and whose close is 0: every member below meets a true
-// range, log return or log ratio that is not finite. The step must answer nothing and leave no
-// trace (previous close included), instead of poisoning the running sums for good.
+// range or log ratio that is not finite. The step must answer nothing and leave no trace
+// (previous close included), instead of poisoning the running sums for good.
 TEST(Volbands, NonFiniteIntermediateRefusesTheStep) {
   const Candle poison = bar(0, 1e308, -1e308, 0);
   std::vector<Candle> base;
@@ -630,17 +635,9 @@ TEST(Volbands, NonFiniteIntermediateRefusesTheStep) {
       {"VolatilityRatio", {5}},
       {"ChaikinVolatility", {4, 3}},
       {"MassIndex", {3, 4}},
-      {"HistoricalVolatility", {5, 252}},
-      {"RealizedVolatility", {5}},
-      {"BipowerVariation", {5}},
-      {"JumpIndicator", {5, 2}},
-      {"EwmaVolatility", {0.9}},
-      {"Garch11", {0.0001, 0.1, 0.8}},
-      {"VolatilityOfVolatility", {4, 3}},
       {"ParkinsonVolatility", {5, 252}},
       {"GarmanKlassVolatility", {5, 252}},
       {"RogersSatchellVolatility", {5, 252}},
-      {"YangZhangVolatility", {5, 252}},
       {"Keltner", {5, 4, 2}},
       {"StarcBands", {5, 4, 2}},
       {"AtrBands", {5, 2}},
@@ -652,6 +649,31 @@ TEST(Volbands, NonFiniteIntermediateRefusesTheStep) {
     EXPECT_FALSE(got[40].has_value()) << name;
     got.erase(got.begin() + 40);
     EXPECT_EQ(got, want) << name;
+  }
+}
+
+// Log-return members facing a first close of 0: the step after it has no finite return and
+// answers nothing, but the previous close moves on, so from there the member runs exactly like
+// a fresh one started on that step (it must not stay frozen on the zero close).
+TEST(Volbands, ZeroCloseCostsOneReturnAndTheMemberCarriesOn) {
+  std::vector<Candle> walk;
+  for (const auto& s : testing::random_walk(60, 7)) walk.push_back(s.candle);
+  auto poisoned = walk;
+  poisoned.insert(poisoned.begin(), bar(0, 1, 0, 0));
+  const std::pair<const char*, std::vector<double>> members[] = {
+      {"HistoricalVolatility", {5, 252}}, {"RealizedVolatility", {5}},
+      {"BipowerVariation", {5}},          {"JumpIndicator", {5, 2}},
+      {"EwmaVolatility", {0.9}},          {"Garch11", {0.0001, 0.1, 0.8}},
+      {"VolatilityOfVolatility", {4, 3}}, {"YangZhangVolatility", {5, 252}},
+  };
+  for (const auto& [name, params] : members) {
+    auto want = run(name, params, walk);
+    auto got = run(name, params, poisoned);
+    ASSERT_EQ(got.size(), want.size() + 1) << name;
+    EXPECT_FALSE(got[0].has_value() || got[1].has_value()) << name;
+    got.erase(got.begin());
+    EXPECT_EQ(got, want) << name;
+    EXPECT_TRUE(want.back().has_value()) << name;
   }
 }
 
