@@ -545,6 +545,11 @@ class RviVolatility {
     const std::optional<double> prev = prev_;
     prev_ = close;
     if (!closes_.full() || !prev) return std::nullopt;
+    // Squared deviations overflow only for closes beyond about 1e154. The clamp would turn the
+    // resulting NaN variance into a stdev of 0, and an infinite stdev would be refused by one
+    // average but not by the other, putting them out of step for good: no value instead, and
+    // the averages wait until the periodic recomputation has a finite window again.
+    if (!std::isfinite(closes_.s2())) return std::nullopt;
     const double sd = std::sqrt(closes_.population_variance());
     const double up_x = close > *prev ? sd : 0.0;
     const double down_x = close < *prev ? sd : 0.0;

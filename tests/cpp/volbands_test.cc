@@ -299,6 +299,11 @@ TEST(Volbands, HandCheckedExamples) {
         V{std::sqrt(0.01 + 0.1 * std::log(2.5) * std::log(2.5) + 0.8 * 0.1)}}},
       {"rvi on a constant series is 50", "RviVolatility", {2}, closes({7, 7, 7, 7}),
        {kNone, kNone, V{50}, V{50}}},
+      // 1e200 overflows the squared deviations of its two windows: no value there, and the
+      // up and down averages stay in step (stdevs 0.5, 0.5, 0.5, 1 from close 5 on).
+      {"rvi skips windows whose squared deviations overflow", "RviVolatility", {2},
+       closes({1, 2, 3, 1e200, 4, 5, 6, 5, 7}),
+       {kNone, kNone, V{100}, kNone, kNone, V{100}, V{100}, V{50}, V{100 * 0.625 / 0.75}}},
       // Returns 0, ln 2, 0, ln 2, 0: vols (w = 2) are s, s, s, s with s = ln2/sqrt2; then a big
       // move makes the current volatility the window maximum.
       {"cone: even lookback median and percentile 100 at the maximum", "VolatilityCone", {2, 2},

@@ -41,10 +41,12 @@ EXTRAS = {"VolatilityCone": ["current", "min", "median", "max", "percentile"]}
 
 
 def random_candles(rng: random.Random, steps: int) -> list[list]:
-    """A multiplicative random walk with flat runs, spikes, jumps between magnitudes, gaps
-    between close and next open, timestamps that sometimes go back or cross midnight before
-    1970, and invalid steps: candles with low above high (accepted by close-input members,
-    rejected by candle-input ones) and non-positive or non-finite closes."""
+    """A multiplicative random walk with flat runs, spikes, jumps between magnitudes (up to
+    where squared deviations or ratios of closes overflow), gaps between close and next open,
+    timestamps that sometimes go back or cross midnight before 1970, and invalid steps: candles
+    with low above high (accepted by close-input members, rejected by candle-input ones),
+    zero and negative closes, and valid candles whose range overflows. (Non-finite closes cannot
+    be written in JSON; the engine's own contract tests cover them.)"""
     out = []
     x = 1.0
     ts = -3 * 86_400_000 - 777
@@ -54,7 +56,7 @@ def random_candles(rng: random.Random, steps: int) -> list[list]:
         if rng.random() < 0.01:
             ts -= rng.randint(1, 3 * 86_400_000)
         if rng.random() < 0.01:
-            x = rng.choice([1e-6, 1.0, 1e8, 1e150]) * rng.uniform(0.5, 2)
+            x = rng.choice([1e-300, 1e-6, 1.0, 1e8, 1e150, 1e300]) * rng.uniform(0.5, 2)
         if flat:
             flat -= 1
             out.append([ts, x, x, x, x, 0.0])
@@ -71,6 +73,8 @@ def random_candles(rng: random.Random, steps: int) -> list[list]:
         u = rng.random()
         if u < 0.03:
             h, lo = lo * 0.99, h * 1.01
+        elif u < 0.033:
+            h, lo = 1.5e308, -1.5e308
         elif u < 0.04:
             c = rng.choice([0.0, -x])
             lo = min(lo, c)
@@ -83,6 +87,8 @@ def render(x: float | None) -> float | None:
     if x is None or not math.isfinite(x):
         return None
     q = abs(x / 1e-8)
+    if math.isinf(q):
+        return x
     r = math.floor(q)
     if q - r >= 0.5:
         r += 1.0

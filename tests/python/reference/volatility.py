@@ -150,17 +150,35 @@ class Wilder:
         self.value: Optional[float] = None
 
     def push(self, x: float) -> Optional[float]:
+        """None also when x or the new state is not finite; such a push changes nothing."""
+        if not math.isfinite(x):
+            return None
         if self.value is None:
+            s = -0.0
+            for v in self.seed + [x]:
+                s = s + v
+            if not math.isfinite(s):
+                return None
             self.seed.append(x)
             if len(self.seed) < self.n:
                 return None
-            s = -0.0
-            for v in self.seed:
-                s = s + v
             self.value = s / self.n
             return self.value
-        self.value = fma(self.value, float(self.n) - 1.0, x) * self.inv
+        v = fma(self.value, float(self.n) - 1.0, x) * self.inv
+        if not math.isfinite(v):
+            return None
+        self.value = v
         return self.value
+
+    def accepts(self, x: float) -> bool:
+        if not math.isfinite(x):
+            return False
+        if self.value is None:
+            s = -0.0
+            for v in self.seed + [x]:
+                s = s + v
+            return math.isfinite(s)
+        return math.isfinite(fma(self.value, float(self.n) - 1.0, x) * self.inv)
 
 
 class SeededEma:
@@ -227,12 +245,16 @@ class ReturnMember(Member):
         return self.on_return(r)
 
 
+# A true range or average that is not finite refuses the candle: nothing changes, the
+# previous close included.
 class TrueRange(Member):
     def __init__(self):
         self.prev = None
 
     def step(self, ts, o, h, l, c):
         tr = true_range(h, l, self.prev)
+        if not math.isfinite(tr):
+            return None
         self.prev = c
         return tr
 
@@ -244,6 +266,8 @@ class Atr(Member):
 
     def atr(self, h, l, c):
         tr = true_range(h, l, self.prev)
+        if not self.avg.accepts(tr):
+            return None
         self.prev = c
         return self.avg.push(tr)
 
@@ -277,6 +301,9 @@ class VolatilityRatio(Member):
         if prev is None:
             return None
         tr = true_range(h, l, prev)
+        if not math.isfinite(tr):
+            self.prev = prev
+            return None
         if self.smooth is None:
             self.seed.append(tr)
             if len(self.seed) == self.n:
@@ -305,12 +332,14 @@ class AverageDailyRange(Member):
             self.day, self.hi, self.lo = day, h, l
         elif day != self.day:
             r = self.hi - self.lo
+            self.day, self.hi, self.lo = day, h, l
+            if not math.isfinite(r):  # an overflowing range is dropped with its day
+                return None
             self.ranges.append(r)
             if len(self.ranges) > self.d:
                 self.sum = r + (self.sum - self.ranges.pop(0))
             else:
                 self.sum = r + self.sum
-            self.day, self.hi, self.lo = day, h, l
         else:
             self.hi = max(self.hi, h)
             self.lo = min(self.lo, l)
@@ -326,6 +355,8 @@ class ChaikinVolatility(Member):
         self.size = r + 1
 
     def step(self, ts, o, h, l, c):
+        if not math.isfinite(h - l):
+            return None
         v = self.ema.push(h - l)
         if v is None or not math.isfinite(v):
             return None
@@ -347,11 +378,13 @@ class MassIndex(Member):
         self.sum = -0.0
 
     def step(self, ts, o, h, l, c):
+        if not math.isfinite(h - l):
+            return None
         a = self.e1.push(h - l)
-        if a is None:
+        if a is None or not math.isfinite(a):
             return None
         b = self.e2.push(a)
-        if b is None:
+        if b is None or not math.isfinite(b):
             return None
         ratio = 1.0 if b == 0 else div(a, b)
         self.win.append(ratio)
@@ -496,9 +529,11 @@ class RviVolatility(Member):
         prev, self.prev = self.prev, c
         if not self.var.push(c):
             return None
-        sigma = self.var.population_sigma()
         if prev is None:
             return None
+        if not math.isfinite(self.var.s2):  # squared deviations overflowed: no value
+            return None
+        sigma = self.var.population_sigma()
         u = self.up.push(sigma if c > prev else 0.0)
         d = self.down.push(sigma if c < prev else 0.0)
         if u is None:
@@ -590,7 +625,10 @@ class VolatilityCone(Member):
         prev, self.prev = self.prev, c
         if prev is None:
             return None
-        if not self.var.push(log_return(c, prev)):
+        r = log_return(c, prev)
+        if not math.isfinite(r):
+            return None
+        if not self.var.push(r):
             return None
         cur = sqrt(self.var.variance())
         self.vols.append(cur)
