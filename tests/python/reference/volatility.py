@@ -38,10 +38,6 @@ def sqrt(x: float) -> float:
     return math.sqrt(x)
 
 
-def mul(a: float, b: float) -> float:
-    return a * b  # inf * 0 gives NaN in Python as in IEEE
-
-
 def clamp0(x: float) -> float:
     """max(0, x) with NaN kept: only a negative value is replaced."""
     return 0.0 if x < 0 else x
