@@ -3,21 +3,34 @@
 // update. Also writes the series' candles as raw doubles so a peer library can be timed on the
 // very same data.
 //
-//   ostrel_bench [--steps N] [--dump FILE] [--only Name=p1,p2,... ...]
+//   ostrel_bench [--steps N] [--dump FILE] [--only Name=p1,p2,... ...] [--build]
+//
+// With --build it instead times a full build (plan + replay + rows, no JSON) of a specification
+// of twenty typical features over one symbol, against the sum of those members' own costs.
 
-#include <chrono>
+#include <time.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "feature-store-core/build.h"
+#include "feature-store-core/spec.h"
+#include "feature-store-core/universe.h"
 #include "market_data.h"
 #include "ostrel-core/registry.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// CPU time of this thread: the machine may be shared, and wall time would measure neighbours.
+double cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
 
 struct Job {
   std::string name;
@@ -25,7 +38,7 @@ struct Job {
 };
 
 double time_one(ostrel::Evaluator& ev, const std::vector<ostrel::StepContext>& ctx, double& sink) {
-  const auto t0 = Clock::now();
+  const double t0 = cpu_seconds();
   double acc = 0;
   std::size_t extras = 0;
   for (const auto& c : ctx) {
@@ -34,9 +47,72 @@ double time_one(ostrel::Evaluator& ev, const std::vector<ostrel::StepContext>& c
       extras += ev.extras().size();
     }
   }
-  const auto t1 = Clock::now();
+  const double t1 = cpu_seconds();
   sink += acc + static_cast<double>(extras);
-  return std::chrono::duration<double, std::nano>(t1 - t0).count() / static_cast<double>(ctx.size());
+  return (t1 - t0) * 1e9 / static_cast<double>(ctx.size());
+}
+
+// Twenty typical features: averages, oscillators, bands (two fields of one evaluator), range,
+// dispersion and regression members, and two raw fields.
+constexpr const char* kBuildSpec = R"({"universe":["BENCH"],"features":[
+  {"kind":"price","field":"close"},{"kind":"price","field":"volume"},
+  {"kind":"indicator","name":"Sma","params":[20]},{"kind":"indicator","name":"Ema","params":[20]},
+  {"kind":"indicator","name":"Wma","params":[20]},{"kind":"indicator","name":"Dema","params":[20]},
+  {"kind":"indicator","name":"Tema","params":[20]},{"kind":"indicator","name":"Kama","params":[10,2,30]},
+  {"kind":"indicator","name":"Rsi","params":[14]},{"kind":"indicator","name":"Roc","params":[10]},
+  {"kind":"indicator","name":"Cmo","params":[14]},
+  {"kind":"indicator","name":"MacdIndicator","params":[12,26,9]},
+  {"kind":"indicator","name":"MacdIndicator","params":[12,26,9],"field":"signal"},
+  {"kind":"indicator","name":"BollingerBands","params":[20,2],"field":"upper"},
+  {"kind":"indicator","name":"BollingerBands","params":[20,2],"field":"lower"},
+  {"kind":"indicator","name":"Atr","params":[14]},{"kind":"indicator","name":"Natr","params":[14]},
+  {"kind":"indicator","name":"StdDev","params":[20]},{"kind":"indicator","name":"ZScore","params":[20]},
+  {"kind":"indicator","name":"LinearRegression","params":[14]}]})";
+
+int run_build(std::size_t steps) {
+  using namespace ostrel;
+  auto spec = store::accept_spec(kBuildSpec);
+  if (!spec) {
+    std::fprintf(stderr, "%s\n", spec.error().display().c_str());
+    return 2;
+  }
+  const auto market = bench::make_market(steps);
+  store::Universe universe;
+  store::SymbolSeries series;
+  series.candles = market.candles;
+  universe.insert("BENCH", std::move(series));
+
+  // The members on their own, once per distinct evaluator.
+  double members = 0, sink = 0;
+  std::vector<std::string> seen;
+  for (const auto& f : spec->features) {
+    if (f.kind == store::Feature::Kind::Price) continue;
+    if (std::find(seen.begin(), seen.end(), f.key) != seen.end()) continue;
+    seen.push_back(f.key);
+    double best = 1e300;
+    for (int rep = 0; rep < 3; ++rep) {
+      auto ev = Registry::instance().build(f.name, f.params);
+      best = std::min(best, time_one(**ev, market.contexts, sink));
+    }
+    members += best;
+  }
+  double build = 1e300;
+  for (int rep = 0; rep < 3; ++rep) {
+    const double t0 = cpu_seconds();
+    auto table = store::build_table(universe, *spec);
+    const double t1 = cpu_seconds();
+    if (!table) {
+      std::fprintf(stderr, "%s\n", table.error().display().c_str());
+      return 2;
+    }
+    sink += static_cast<double>(table->rows);
+    build = std::min(build, (t1 - t0) * 1e9 / static_cast<double>(steps));
+  }
+  std::printf("features\t%zu\nevaluators\t%zu\nmembers_ns_per_step\t%.2f\n"
+              "build_ns_per_step\t%.2f\nratio\t%.3f\n",
+              spec->features.size(), seen.size(), members, build, build / members);
+  std::fprintf(stderr, "checksum %g\n", sink);
+  return 0;
 }
 
 }  // namespace
@@ -45,9 +121,12 @@ int main(int argc, char** argv) {
   std::size_t steps = 1000000;
   const char* dump = nullptr;
   std::vector<Job> jobs;
+  bool build_mode = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--steps") && i + 1 < argc) {
       steps = std::strtoull(argv[++i], nullptr, 10);
+    } else if (!std::strcmp(argv[i], "--build")) {
+      build_mode = true;
     } else if (!std::strcmp(argv[i], "--dump") && i + 1 < argc) {
       dump = argv[++i];
     } else if (!std::strcmp(argv[i], "--only")) {
@@ -68,6 +147,7 @@ int main(int argc, char** argv) {
       }
     }
   }
+  if (build_mode) return run_build(steps);
   const auto& reg = ostrel::Registry::instance();
   if (jobs.empty())
     for (const auto& e : reg.entries()) {

@@ -149,6 +149,10 @@ void replay_symbol(const Plan& plan, std::vector<EvaluatorPtr>& evs, const Featu
     block.resize(nfeat * kBlock);
     contexts.resize(kBlock);
   }
+  // Room for every row this symbol can keep at once, so the rows are never moved while growing.
+  const std::size_t most_rows = window != 0 ? std::min(n, 2 * window) : n;
+  table.cells.reserve(table.cells.size() + most_rows * width);
+  kept.reserve(most_rows);
 
   for (std::size_t b0 = 0; b0 < n; b0 += kBlock) {
     const std::size_t len = std::min(kBlock, n - b0);
