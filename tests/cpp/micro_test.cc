@@ -265,19 +265,20 @@ TEST(Micro, RealizedSpreadUsesMidOfRealisingStep) {
 class NaiveKyle {
  public:
   explicit NaiveKyle(std::size_t n) : n_(n) {}
-  Opt step(const std::vector<TradePrint>& trades, Opt mid) {
-    if (trades.empty() || !mid) return std::nullopt;
+  // `usable` is false when the step has no usable reference mid.
+  Opt step(const std::vector<TradePrint>& trades, double mid, bool usable) {
+    if (trades.empty() || !usable) return std::nullopt;
     Opt out;
     for (const auto& t : trades) {
       if (!has_prev_) {
-        prev_ = *mid;
+        prev_ = mid;
         has_prev_ = true;
         out.reset();
         continue;
       }
       xs_.push_back((t.side == Side::Buy ? 1.0 : -1.0) * t.size);
-      ys_.push_back(*mid - prev_);
-      prev_ = *mid;
+      ys_.push_back(mid - prev_);
+      prev_ = mid;
       if (xs_.size() < n_) {
         out.reset();
         continue;
@@ -475,16 +476,16 @@ TEST(Micro, KylesLambdaMatchesPlainRegression) {
       Feed f;
       f.trades = trades[i];
       const double r = u(rng);
-      Opt usable = mid;
+      bool usable = true;
       if (r < 0.15) {
         f.close = mid;  // no book: the close stands in
       } else if (r < 0.2) {
         f.close = 0;  // no usable mid: the step is skipped
-        usable.reset();
+        usable = false;
       } else {
         f.book = top(mid);
       }
-      expect_same(ev->update(f.ctx()), naive.step(trades[i], usable),
+      expect_same(ev->update(f.ctx()), naive.step(trades[i], mid, usable),
                   "n=" + std::to_string(n) + " step " + std::to_string(i), 1e-7);
       if (::testing::Test::HasFailure()) return;
     }
