@@ -9,28 +9,25 @@
 #include <span>
 
 #include "../evaluator.h"
+#include "../numeric/midpoint.h"
 #include "../numeric/ring.h"
 #include "../numeric/rolling_comoments.h"
+#include "../numeric/window_sum.h"
 #include "../registry.h"
 #include "families.h"
 
 namespace ostrel {
 namespace {
 
+using numeric::overflow_safe_midpoint;
 using numeric::Ring;
-
-// Overflow-safe midpoint: the plain form loses nothing while the sum cannot overflow.
-double midpoint(double a, double b) {
-  constexpr double kHalfMax = 8.988465674311579e307;
-  if (std::fabs(a) <= kHalfMax && std::fabs(b) <= kHalfMax) return (a + b) * 0.5;
-  return a * 0.5 + b * 0.5;
-}
+using numeric::WindowSum;
 
 double sign(const TradePrint& t) { return t.side == Side::Buy ? 1.0 : -1.0; }
 
 bool two_sided(const OrderBook& b) { return !b.bids.empty() && !b.asks.empty(); }
 
-double book_mid(const OrderBook& b) { return midpoint(b.bids[0].price, b.asks[0].price); }
+double book_mid(const OrderBook& b) { return overflow_safe_midpoint(b.bids[0].price, b.asks[0].price); }
 
 // The mid that trades are measured against: the book's when the step has a two-sided book, the
 // close otherwise; unusable unless finite and positive.
@@ -50,38 +47,6 @@ std::optional<double> reference_mid(const StepContext& s) {
 // Window checks shared by the windowed members. A count of 0 passes the parameter reader as
 // 1e-300 and would leave a window that can never fill (or a division by zero), so it is refused.
 Status<IndicatorError> check_window(std::size_t n) { return check_period(n); }
-
-// Sum over a ring of the newest N samples, updated incrementally and re-summed exactly (from
-// -0.0, oldest first) after every N pushes to bound the drift of the incremental form.
-class WindowSum {
- public:
-  explicit WindowSum(std::size_t n) : ring_(n), n_(n) {}
-
-  void push(double x) {
-    if (ring_.full()) {
-      double old = 0;
-      ring_.push(x, &old);
-      sum_ = x + (sum_ - old);
-    } else {
-      ring_.push(x);
-      sum_ = x + sum_;
-    }
-    if (++pushes_ == n_) {
-      double s = -0.0;
-      ring_.for_each([&](double v) { s += v; });
-      sum_ = s;
-      pushes_ = 0;
-    }
-  }
-  bool full() const { return ring_.full(); }
-  double sum() const { return sum_; }
-
- private:
-  Ring<double> ring_;
-  std::size_t n_;
-  std::size_t pushes_ = 0;
-  double sum_ = -0.0;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Book members
@@ -180,7 +145,7 @@ class DepthSlope {
   std::optional<double> push(const OrderBook& b) const {
     if (b.bids.size() < 2 || b.asks.size() < 2) return 0.0;
     const double g = book_mid(b);
-    return midpoint(depth_slope(b.bids, g, true), depth_slope(b.asks, g, false));
+    return overflow_safe_midpoint(depth_slope(b.bids, g, true), depth_slope(b.asks, g, false));
   }
   std::size_t warmup_period() const { return 1; }
 };
@@ -216,7 +181,7 @@ class OrderFlowImbalance {
   std::size_t warmup_period() const { return period_ + 1; }
 
  private:
-  explicit OrderFlowImbalance(std::size_t period) : flow_(period), period_(period) {}
+  explicit OrderFlowImbalance(std::size_t period) : flow_(WindowSum::resummed(period)), period_(period) {}
   WindowSum flow_;
   std::size_t period_;
   Level prev_bid_, prev_ask_;
@@ -488,7 +453,7 @@ class AmihudIlliquidity {
   std::size_t warmup_period() const { return period_ + 1; }
 
  private:
-  explicit AmihudIlliquidity(std::size_t period) : window_(period), period_(period) {}
+  explicit AmihudIlliquidity(std::size_t period) : window_(WindowSum::resummed(period)), period_(period) {}
   WindowSum window_;
   std::size_t period_;
   double prev_ = 0;
@@ -584,7 +549,7 @@ class Vpin {
 
  private:
   Vpin(double bucket_volume, std::size_t buckets)
-      : imbalances_(buckets), bucket_volume_(bucket_volume), buckets_(buckets) {}
+      : imbalances_(WindowSum::resummed(buckets)), bucket_volume_(bucket_volume), buckets_(buckets) {}
   WindowSum imbalances_;
   double bucket_volume_;
   std::size_t buckets_;

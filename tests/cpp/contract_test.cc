@@ -143,6 +143,10 @@ Rejected rejected_step(InputKind kind, const Step& like) {
 // Members whose first value legitimately does not arrive on the warmup_period()-th accepted input
 // of the standard walk, each with the reason (a unit test of the member shows the behaviour).
 const std::map<std::string_view, const char*> kWarmupExceptions = {
+    {"AverageDailyRange", "declared warm-up is the day count; the first value comes on the first "
+                          "candle of the second calendar day"},
+    {"FractalChaosBands", "declared warm-up is the first full window; the first value needs both "
+                          "a fractal high and a fractal low"},
     // Trade members count trades, not steps: the walk carries 0 to 5 prints per step (none on
     // the first), and a step without prints yields nothing. Vpin needs its buckets filled by
     // volume before its first value.
