@@ -27,7 +27,9 @@ double sign(const TradePrint& t) { return t.side == Side::Buy ? 1.0 : -1.0; }
 
 bool two_sided(const OrderBook& b) { return !b.bids.empty() && !b.asks.empty(); }
 
-double book_mid(const OrderBook& b) { return overflow_safe_midpoint(b.bids[0].price, b.asks[0].price); }
+double book_mid(const OrderBook& b) {
+  return overflow_safe_midpoint(b.bids[0].price, b.asks[0].price);
+}
 
 // The mid that trades are measured against: the book's when the step has a two-sided book, the
 // close otherwise; unusable unless finite and positive.
@@ -181,7 +183,8 @@ class OrderFlowImbalance {
   std::size_t warmup_period() const { return period_ + 1; }
 
  private:
-  explicit OrderFlowImbalance(std::size_t period) : flow_(WindowSum::resummed(period)), period_(period) {}
+  explicit OrderFlowImbalance(std::size_t period)
+      : flow_(WindowSum::resummed(period)), period_(period) {}
   WindowSum flow_;
   std::size_t period_;
   Level prev_bid_, prev_ask_;
@@ -453,7 +456,8 @@ class AmihudIlliquidity {
   std::size_t warmup_period() const { return period_ + 1; }
 
  private:
-  explicit AmihudIlliquidity(std::size_t period) : window_(WindowSum::resummed(period)), period_(period) {}
+  explicit AmihudIlliquidity(std::size_t period)
+      : window_(WindowSum::resummed(period)), period_(period) {}
   WindowSum window_;
   std::size_t period_;
   double prev_ = 0;
@@ -549,7 +553,9 @@ class Vpin {
 
  private:
   Vpin(double bucket_volume, std::size_t buckets)
-      : imbalances_(WindowSum::resummed(buckets)), bucket_volume_(bucket_volume), buckets_(buckets) {}
+      : imbalances_(WindowSum::resummed(buckets)),
+        bucket_volume_(bucket_volume),
+        buckets_(buckets) {}
   WindowSum imbalances_;
   double bucket_volume_;
   std::size_t buckets_;

@@ -116,7 +116,8 @@ TEST(Micro, ConstructionErrors) {
   };
   for (const auto& c : cases) {
     const std::string want =
-        c.want.empty() ? "" : "invalid parameters for indicator " + std::string(c.name) + ": " + c.want;
+        c.want.empty() ? ""
+                       : "invalid parameters for indicator " + std::string(c.name) + ": " + c.want;
     EXPECT_EQ(build_error(c.name, c.params), want) << c.name << " " << c.params.back();
   }
 }
@@ -188,7 +189,8 @@ TEST(Micro, OrderFlowImbalanceSequence) {
     Opt want;
   } steps[] = {
       {"first book stores only", OrderBook{{{99, 5}}, {{101, 7}}}, std::nullopt},
-      {"equal prices: (qb - qb') - (qa - qa')", OrderBook{{{99, 8}}, {{101, 4}}}, (8 - 5) - (4 - 7)},
+      {"equal prices: (qb - qb') - (qa - qa')", OrderBook{{{99, 8}}, {{101, 4}}},
+       (8 - 5) - (4 - 7)},
       {"no book keeps previous levels", std::nullopt, std::nullopt},
       {"one-sided book is skipped", OrderBook{{{99.5, 1}}, {}}, std::nullopt},
       {"bid up: qb; ask down: -qa", OrderBook{{{99.5, 2}}, {{100.5, 3}}}, 2 - 3},
@@ -566,8 +568,8 @@ TEST(Micro, TradeEdgeCases) {
        std::nullopt},
       {"signed volume of a sell", run("SignedVolume", {}, {{buy(1, 5), sell(1, 2)}}), -2.0},
       {"vpin one buy of 25 fills two buckets", run("Vpin", {10, 2}, {{buy(1, 25)}}), 1.0},
-      {"vpin balanced buckets", run("Vpin", {10, 2}, {{buy(1, 5), sell(1, 5), buy(1, 5)}, {sell(1, 5)}}),
-       0.0},
+      {"vpin balanced buckets",
+       run("Vpin", {10, 2}, {{buy(1, 5), sell(1, 5), buy(1, 5)}, {sell(1, 5)}}), 0.0},
       {"vpin not enough buckets", run("Vpin", {10, 3}, {{buy(1, 25)}}), std::nullopt},
   };
   for (auto& c : cases) expect_same(c.got, c.want, c.id);
