@@ -2,8 +2,10 @@
 // only. Steps without one advance nothing, so running totals and averages count only the steps
 // that carry a cross-section.
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 #include "../evaluator.h"
@@ -17,27 +19,40 @@ namespace {
 // Smallest positive normal double: a zero total volume then contributes 0, not NaN.
 constexpr double kMinNormal = 2.2250738585072014e-308;
 
+// x when `keep`, else -0.0 (which leaves any sum unchanged), without a branch: change signs are
+// close to random, so a branch would mispredict on every other member.
+double keep_or_negative_zero(bool keep, double x) {
+  const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(keep);
+  const std::uint64_t negative_zero = std::uint64_t{1} << 63;
+  return std::bit_cast<double>((std::bit_cast<std::uint64_t>(x) & mask) | (negative_zero & ~mask));
+}
+
 // Counts and volume sums over one cross-section (volumes summed from -0.0 in member order).
 struct Breadth {
   double members = 0, adv = 0, dec = 0, up_vol = -0.0, down_vol = -0.0, total_vol = -0.0,
          highs = 0, lows = 0, above_ma = 0, bullish = 0;
 
   explicit Breadth(const CrossSection& cs) {
+    std::size_t a = 0, d = 0, h = 0, l = 0, ma = 0, bull = 0;
     for (const CrossSectionMember& m : cs.members) {
-      members += 1;
-      if (m.change > 0) {
-        adv += 1;
-        up_vol += m.volume;
-      } else if (m.change < 0) {
-        dec += 1;
-        down_vol += m.volume;
-      }
+      const bool up = m.change > 0, down = m.change < 0;
+      a += up;
+      d += down;
+      up_vol += keep_or_negative_zero(up, m.volume);
+      down_vol += keep_or_negative_zero(down, m.volume);
       total_vol += m.volume;
-      if (m.new_high) highs += 1;
-      if (m.new_low) lows += 1;
-      if (m.above_ma) above_ma += 1;
-      if (m.bullish) bullish += 1;
+      h += m.new_high;
+      l += m.new_low;
+      ma += m.above_ma;
+      bull += m.bullish;
     }
+    members = static_cast<double>(cs.members.size());
+    adv = static_cast<double>(a);
+    dec = static_cast<double>(d);
+    highs = static_cast<double>(h);
+    lows = static_cast<double>(l);
+    above_ma = static_cast<double>(ma);
+    bullish = static_cast<double>(bull);
   }
   // Count denominators of 0 are replaced by 1; volume sums are floored at 1.
   double dec_or_one() const { return dec == 0 ? 1.0 : dec; }

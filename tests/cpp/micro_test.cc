@@ -702,6 +702,18 @@ TEST(Breadth, Snapshots) {
   }
 }
 
+TEST(Breadth, VolumeSumsStartFromNegativeZero) {
+  // An empty up-volume sum stays -0.0, and members that neither advance nor decline add nothing
+  // to either side.
+  auto ev = build("UpDownVolumeRatio", {});
+  Feed f;
+  f.section = section({dec(3), flat(5)});
+  auto v = ev->update(f.ctx());
+  ASSERT_TRUE(v);
+  EXPECT_EQ(*v, 0.0);
+  EXPECT_TRUE(std::signbit(*v));
+}
+
 TEST(Breadth, RunningMembersCountOnlyStepsWithASection) {
   auto run = [](const char* name, std::vector<double> params,
                 std::vector<std::optional<CrossSection>> steps) {
