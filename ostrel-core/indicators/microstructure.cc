@@ -329,30 +329,19 @@ class TradeImbalance {
   std::optional<double> push(std::span<const TradePrint> trades) {
     if (trades.empty()) return std::nullopt;
     for (const TradePrint& t : trades) {
-      const Volumes v = t.side == Side::Buy ? Volumes{t.size, 0.0} : Volumes{0.0, t.size};
-      if (ring_.full()) {
-        Volumes old{};
-        ring_.push(v, &old);
-        buy_ = v.buy + (buy_ - old.buy);
-        sell_ = v.sell + (sell_ - old.sell);
-      } else {
-        ring_.push(v);
-        buy_ = v.buy + buy_;
-        sell_ = v.sell + sell_;
-      }
+      const bool is_buy = t.side == Side::Buy;
+      buy_.push(is_buy ? t.size : 0.0);
+      sell_.push(is_buy ? 0.0 : t.size);
     }
-    if (!ring_.full()) return std::nullopt;
-    return imbalance(buy_, sell_);
+    if (!buy_.full()) return std::nullopt;
+    return imbalance(buy_.sum(), sell_.sum());
   }
-  std::size_t warmup_period() const { return ring_.capacity(); }
+  std::size_t warmup_period() const { return buy_.capacity(); }
 
  private:
-  struct Volumes {
-    double buy, sell;
-  };
-  explicit TradeImbalance(std::size_t period) : ring_(period) {}
-  Ring<Volumes> ring_;
-  double buy_ = -0.0, sell_ = -0.0;
+  explicit TradeImbalance(std::size_t period)
+      : buy_(WindowSum::plain(period)), sell_(WindowSum::plain(period)) {}
+  WindowSum buy_, sell_;
 };
 
 // Lag-1 autocorrelation of trade signs without mean removal. Sign products are exact integers,
