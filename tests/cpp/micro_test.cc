@@ -212,6 +212,49 @@ TEST(Micro, OrderFlowImbalanceSequence) {
   }
 }
 
+TEST(Micro, OrderFlowImbalanceMatchesPlainSums) {
+  // Random best levels on a coarse price grid (so equal prices are common), with missing and
+  // one-sided books mixed in; the window sum is compared with a plain sum of the last e values.
+  std::mt19937_64 rng(17);
+  std::uniform_int_distribution<int> tick(-2, 2), kind(0, 9);
+  std::uniform_real_distribution<double> size(0, 50);
+  for (std::size_t n : {1, 4, 13}) {
+    auto ev = build("OrderFlowImbalance", {double(n)});
+    std::vector<double> es;
+    std::optional<Level> pb, pa;
+    double bid = 99, ask = 101;
+    for (int i = 0; i < 600; ++i) {
+      Feed f;
+      const int k = kind(rng);
+      bid += tick(rng);
+      ask = std::max(bid + 1, ask + tick(rng));
+      const Level b{bid, size(rng)}, a{ask, size(rng)};
+      Opt want;
+      if (k == 0) {
+        // no book
+      } else if (k == 1) {
+        f.book = OrderBook{{b}, {}};
+      } else {
+        f.book = OrderBook{{b, {bid - 1, 1}}, {a, {ask + 1, 1}}};
+        if (pb) {
+          const double e = (b.size * (b.price >= pb->price) - pb->size * (b.price <= pb->price)) -
+                           (a.size * (a.price <= pa->price) - pa->size * (a.price >= pa->price));
+          es.push_back(e);
+          if (es.size() >= n) {
+            double sum = 0;
+            for (std::size_t j = es.size() - n; j < es.size(); ++j) sum += es[j];
+            want = sum;
+          }
+        }
+        pb = b;
+        pa = a;
+      }
+      expect_same(ev->update(f.ctx()), want, "n=" + std::to_string(n) + " @" + std::to_string(i));
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+}
+
 // ----------------------------------------------------------------------------------------------
 // Trades against the reference mid
 
