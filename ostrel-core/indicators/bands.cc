@@ -14,8 +14,9 @@
 #include "../numeric/midpoint.h"
 #include "../numeric/quantile.h"
 #include "../numeric/ring.h"
+#include "../numeric/ema_core.h"
 #include "../numeric/rolling_mean.h"
-#include "../numeric/sma_seeded_ema.h"
+#include "../numeric/sort_ascending.h"
 #include "../numeric/true_range.h"
 #include "families.h"
 
@@ -27,7 +28,8 @@ using numeric::BollingerCore;
 using numeric::LeastSquaresLine;
 using numeric::Ring;
 using numeric::RollingMean;
-using numeric::SmaSeededEma;
+using numeric::EmaCore;
+using numeric::SortedWindow;
 
 using Status = ostrel::Status<IndicatorError>;
 
@@ -47,14 +49,6 @@ struct Bands3 {
     return upper;
   }
 };
-
-// Copies a ring into a reusable buffer (sized once the window is full) and sorts it.
-void sorted_copy(const Ring<double>& win, std::vector<double>& out) {
-  out.resize(win.size());
-  std::size_t i = 0;
-  win.for_each([&](double v) { out[i++] = v; });
-  numeric::sort_ascending(out);
-}
 
 // ---------------------------------------------------------------- Bollinger family
 
@@ -200,7 +194,7 @@ class BomarBands {
     std::size_t i = 0;
     win_.for_each([&](double x) { scratch_[i++] = g != 0.0 ? std::fabs((x - g) / ag) : 0.0; });
     numeric::sort_ascending(scratch_);
-    const double o = numeric::quantile_of_sorted(scratch_, coverage_);
+    const double o = numeric::interpolated_quantile(scratch_, coverage_);
     return bands_.set(g + ag * o, g, g - ag * o);
   }
   std::span<const double> extras() const { return bands_.v; }
@@ -224,18 +218,17 @@ class QuartileBands {
   std::optional<double> push(double close) {
     win_.push(close);
     if (!win_.full()) return std::nullopt;
-    sorted_copy(win_, scratch_);
-    return bands_.set(numeric::quantile_of_sorted(scratch_, 0.75),
-                      numeric::quantile_of_sorted(scratch_, 0.5),
-                      numeric::quantile_of_sorted(scratch_, 0.25));
+    const auto s = win_.sorted();
+    return bands_.set(numeric::interpolated_quantile(s, 0.75),
+                      numeric::interpolated_quantile(s, 0.5),
+                      numeric::interpolated_quantile(s, 0.25));
   }
   std::span<const double> extras() const { return bands_.v; }
   std::size_t warmup_period() const { return win_.capacity(); }
 
  private:
   explicit QuartileBands(std::size_t n) : win_(n) {}
-  Ring<double> win_;
-  std::vector<double> scratch_;
+  SortedWindow win_;
   Bands3 bands_;
 };
 
@@ -251,12 +244,12 @@ class MedianChannel {
   std::optional<double> push(double close) {
     win_.push(close);
     if (!win_.full()) return std::nullopt;
-    sorted_copy(win_, scratch_);
-    const double c = numeric::quantile_of_sorted(scratch_, 0.5);
+    const double c = numeric::interpolated_quantile(win_.sorted(), 0.5);
+    scratch_.resize(win_.size());
     std::size_t i = 0;
-    win_.for_each([&](double x) { scratch_[i++] = std::fabs(x - c); });
+    win_.window().for_each([&](double x) { scratch_[i++] = std::fabs(x - c); });
     numeric::sort_ascending(scratch_);
-    const double mad = numeric::quantile_of_sorted(scratch_, 0.5);
+    const double mad = numeric::interpolated_quantile(scratch_, 0.5);
     return bands_.set(c + k_ * mad, c, c - k_ * mad);
   }
   std::span<const double> extras() const { return bands_.v; }
@@ -264,7 +257,7 @@ class MedianChannel {
 
  private:
   MedianChannel(std::size_t n, double k) : win_(n), k_(k) {}
-  Ring<double> win_;
+  SortedWindow win_;
   double k_;
   std::vector<double> scratch_;
   Bands3 bands_;
@@ -326,11 +319,11 @@ class Keltner {
   std::optional<double> push(const Candle& c) {
     const double tp = (c.high + c.low + c.close) / 3.0;
     // Refuse the step before either average moves, so the two stay in step: the ATR refuses
-    // atomically, and a finite typical price then only fails to enter the EMA on overflow.
+    // atomically, and the EMA takes every finite typical price.
     if (!std::isfinite(tp) || !atr_.push(c)) return std::nullopt;
-    if (!ema_.push(tp)) return std::nullopt;
-    if (!ema_.ready() || !atr_.ready()) return std::nullopt;
-    const double m = ema_.value(), w = k_ * atr_.value();
+    const auto e = ema_.push(tp);
+    if (!e || !std::isfinite(*e) || !atr_.ready()) return std::nullopt;
+    const double m = *e, w = k_ * atr_.value();
     return bands_.set(m + w, m, m - w);
   }
   std::span<const double> extras() const { return bands_.v; }
@@ -338,7 +331,7 @@ class Keltner {
 
  private:
   Keltner(std::size_t ema, std::size_t atr, double k) : ema_(ema), atr_(atr), k_(k) {}
-  SmaSeededEma ema_;
+  EmaCore ema_;
   AtrCore atr_;
   double k_;
   Bands3 bands_;
@@ -510,7 +503,7 @@ class Donchian {
     double hh = highs_.oldest(), ll = lows_.oldest();
     highs_.for_each([&](double v) { hh = std::max(hh, v); });
     lows_.for_each([&](double v) { ll = std::min(ll, v); });
-    return bands_.set(hh, numeric::overflow_safe_midpoint(hh, ll), ll);
+    return bands_.set(hh, numeric::midpoint(hh, ll), ll);
   }
   std::span<const double> extras() const { return bands_.v; }
   std::size_t warmup_period() const { return highs_.capacity(); }
@@ -583,7 +576,7 @@ class ProjectionBands {
       up = i == 0 ? ph : std::max(up, ph);
       lo = i == 0 ? pl : std::min(lo, pl);
     }
-    return bands_.set(up, numeric::overflow_safe_midpoint(up, lo), lo);
+    return bands_.set(up, numeric::midpoint(up, lo), lo);
   }
   std::span<const double> extras() const { return bands_.v; }
   std::size_t warmup_period() const { return highs_.capacity(); }

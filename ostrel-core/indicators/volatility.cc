@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "../numeric/calendar_day.h"
-#include "../numeric/midpoint.h"
+#include "../numeric/ema_core.h"
 #include "../numeric/quantile.h"
+#include "../numeric/rolling_sum.h"
 #include "../numeric/running_variance.h"
-#include "../numeric/sma_seeded_ema.h"
 #include "../numeric/true_range.h"
 #include "../numeric/wilder_fma.h"
 #include "../numeric/window_sum.h"
@@ -28,11 +28,12 @@ namespace ostrel {
 namespace {
 
 using numeric::AtrCore;
+using numeric::EmaCore;
 using numeric::Ring;
+using numeric::RollingSum;
+using numeric::RunningWindowSum;
 using numeric::ShiftedRunningVariance;
-using numeric::SmaSeededEma;
 using numeric::WilderFma;
-using numeric::WindowSum;
 
 using Status = ostrel::Status<IndicatorError>;
 
@@ -156,9 +157,10 @@ class VolatilityRatio {
       return std::nullopt;
     }
     const double tr = numeric::true_range(c, prev_);
+    if (!std::isfinite(tr)) return std::nullopt;
     const bool was_ready = smooth_.ready();
     const double divisor = smooth_.value();
-    if (!smooth_.push(tr)) return std::nullopt;
+    smooth_.push(tr);
     prev_ = c.close;
     if (!was_ready) return std::nullopt;  // includes the step that seeds the average
     return divisor > 0.0 ? tr / divisor : 0.0;
@@ -168,7 +170,7 @@ class VolatilityRatio {
  private:
   explicit VolatilityRatio(std::size_t n) : smooth_(n) {}
   std::optional<double> prev_;
-  SmaSeededEma smooth_;
+  EmaCore smooth_;
 };
 
 // ---------------------------------------------------------------- calendar range
@@ -205,7 +207,7 @@ class AverageDailyRange {
 
  private:
   AverageDailyRange(std::size_t days, std::int32_t offset)
-      : offset_(offset), ranges_(WindowSum::plain(days)) {}
+      : offset_(offset), ranges_(days) {}
   void start_day(std::int64_t day, const Candle& c) {
     day_ = day;
     high_ = c.high;
@@ -214,7 +216,7 @@ class AverageDailyRange {
   std::int32_t offset_;
   std::optional<std::int64_t> day_;
   double high_ = 0, low_ = 0;
-  WindowSum ranges_;
+  RunningWindowSum ranges_;
 };
 
 // ---------------------------------------------------------------- EMA of the range
@@ -231,8 +233,10 @@ class ChaikinVolatility {
   }
   std::optional<double> push(const Candle& c) {
     const double range = c.high - c.low;
-    if (!ema_.push(range) || !ema_.ready()) return std::nullopt;
-    emas_.push(ema_.value());
+    if (!std::isfinite(range)) return std::nullopt;
+    const auto e = ema_.push(range);
+    if (!e || !std::isfinite(*e)) return std::nullopt;
+    emas_.push(*e);
     if (!emas_.full()) return std::nullopt;
     const double oldest = emas_.oldest();
     if (oldest == 0.0) return 0.0;
@@ -242,7 +246,7 @@ class ChaikinVolatility {
 
  private:
   ChaikinVolatility(std::size_t ema, std::size_t roc) : ema_(ema), emas_(roc + 1) {}
-  SmaSeededEma ema_;
+  EmaCore ema_;
   Ring<double> emas_;
 };
 
@@ -259,12 +263,11 @@ class MassIndex {
   std::optional<double> push(const Candle& c) {
     const double range = c.high - c.low;
     if (!std::isfinite(range)) return std::nullopt;
-    // Feed the second average only from a ready first one; both refuse only non-finite results,
-    // which an average of finite ranges cannot produce once the range itself passed.
-    if (!single_.push(range) || !single_.ready()) return std::nullopt;
-    if (!double_.push(single_.value()) || !double_.ready()) return std::nullopt;
-    const double d = double_.value();
-    ratios_.push(d == 0.0 ? 1.0 : single_.value() / d);
+    const auto e1 = single_.push(range);
+    if (!e1 || !std::isfinite(*e1)) return std::nullopt;
+    const auto e2 = double_.push(*e1);
+    if (!e2 || !std::isfinite(*e2)) return std::nullopt;
+    ratios_.push(*e2 == 0.0 ? 1.0 : *e1 / *e2);
     if (!ratios_.full()) return std::nullopt;
     return ratios_.sum();
   }
@@ -272,9 +275,9 @@ class MassIndex {
 
  private:
   MassIndex(std::size_t ema, std::size_t sum)
-      : single_(ema), double_(ema), ratios_(WindowSum::plain(sum)) {}
-  SmaSeededEma single_, double_;
-  WindowSum ratios_;
+      : single_(ema), double_(ema), ratios_(sum) {}
+  EmaCore single_, double_;
+  RunningWindowSum ratios_;
 };
 
 // ---------------------------------------------------------------- log-return estimators
@@ -328,12 +331,12 @@ class RealizedVolatility {
     if (!squares_.full()) return std::nullopt;
     return std::sqrt(std::max(0.0, squares_.sum()));
   }
-  std::size_t warmup_period() const { return squares_.capacity() + 1; }
+  std::size_t warmup_period() const { return squares_.period() + 1; }
 
  private:
-  explicit RealizedVolatility(std::size_t n) : squares_(WindowSum::resummed(n)) {}
+  explicit RealizedVolatility(std::size_t n) : squares_(n) {}
   LogReturns returns_;
-  WindowSum squares_;
+  RollingSum squares_;
 };
 
 // Sum of |r_i * r_(i-1)| over the adjacent pairs of the window, kept incrementally and
@@ -612,12 +615,12 @@ class RangeVolatility {
     if (!terms_.full()) return std::nullopt;
     return annualised_percent(root_ppy_, Estimator::variance(terms_.sum(), n_));
   }
-  std::size_t warmup_period() const { return terms_.capacity(); }
+  std::size_t warmup_period() const { return terms_.period(); }
 
  private:
   RangeVolatility(std::size_t n, std::size_t ppy)
-      : terms_(WindowSum::resummed(n)), n_(static_cast<double>(n)), root_ppy_(annualiser(ppy)) {}
-  WindowSum terms_;
+      : terms_(n), n_(static_cast<double>(n)), root_ppy_(annualiser(ppy)) {}
+  RollingSum terms_;
   double n_, root_ppy_;
 };
 
@@ -650,19 +653,19 @@ class YangZhangVolatility {
     const double vrs = std::max(0.0, rs_.sum() / n_);
     return annualised_percent(root_ppy_, vo + k_ * vc + (1.0 - k_) * vrs);
   }
-  std::size_t warmup_period() const { return rs_.capacity() + 1; }
+  std::size_t warmup_period() const { return rs_.period() + 1; }
 
  private:
   YangZhangVolatility(std::size_t n, std::size_t ppy)
       : overnight_(n),
         open_close_(n),
-        rs_(WindowSum::resummed(n)),
+        rs_(n),
         n_(static_cast<double>(n)),
         k_(0.34 / ((n_ + 1.0) / (n_ - 1.0) + 1.34)),
         root_ppy_(annualiser(ppy)) {}
   std::optional<double> prev_;
   ShiftedRunningVariance overnight_, open_close_;
-  WindowSum rs_;
+  RollingSum rs_;
   double n_, k_, root_ppy_;
 };
 
@@ -694,17 +697,13 @@ class VolatilityCone {
     const double current = std::sqrt(returns_var_.sample_variance());
     vols_.push(current);
     if (!vols_.full()) return std::nullopt;
-
-    sorted_.resize(vols_.size());
-    std::size_t i = 0, at_most = 0;
-    vols_.for_each([&](double v) {
-      sorted_[i++] = v;
-      if (v <= current) ++at_most;
-    });
-    numeric::sort_ascending(sorted_);
-    const std::size_t m = sorted_.size();
-    const double median = m % 2 == 1 ? sorted_[m / 2] : numeric::overflow_safe_midpoint(sorted_[m / 2 - 1], sorted_[m / 2]);
-    extras_ = {current, sorted_.front(), median, sorted_.back(),
+    // The sorted window is the ascending copy of the lookback, kept by insertion as values
+    // arrive and leave instead of re-sorted every step.
+    const auto sorted = vols_.sorted();
+    const std::size_t m = sorted.size();
+    const std::size_t at_most = static_cast<std::size_t>(
+        std::upper_bound(sorted.begin(), sorted.end(), current) - sorted.begin());
+    extras_ = {current, sorted.front(), numeric::sorted_median(sorted), sorted.back(),
                100.0 * static_cast<double>(at_most) / static_cast<double>(m)};
     last_ = current;
     return current;
@@ -717,8 +716,7 @@ class VolatilityCone {
       : returns_var_(w), vols_(lookback), w_(w) {}
   LogReturns returns_;
   ShiftedRunningVariance returns_var_;
-  Ring<double> vols_;
-  std::vector<double> sorted_;  // grows to the lookback once, then reused
+  numeric::SortedWindow vols_;
   std::size_t w_;
   std::optional<double> last_;
   std::array<double, 5> extras_{};

@@ -6,14 +6,9 @@
 
 #include <cstdint>
 
-namespace ostrel::numeric {
+#include "checked.h"
 
-// a / b rounded toward negative infinity, for b > 0.
-constexpr std::int64_t floor_div(std::int64_t a, std::int64_t b) {
-  std::int64_t q = a / b;
-  if (a % b != 0 && a < 0) --q;
-  return q;
-}
+namespace ostrel::numeric {
 
 struct CivilDate {
   std::int64_t year = 1970;
@@ -42,7 +37,7 @@ struct LocalDay {
   CivilDate date() const { return civil_from_days(number); }
 };
 
-constexpr LocalDay local_day(std::int64_t ts_ms, std::int32_t utc_offset_minutes) {
+inline LocalDay local_day(std::int64_t ts_ms, std::int32_t utc_offset_minutes) {
   const std::int64_t seconds = floor_div(ts_ms, 1000) + std::int64_t{utc_offset_minutes} * 60;
   const std::int64_t day = floor_div(seconds, 86400);
   return {day, static_cast<unsigned>((seconds - day * 86400) / 3600)};

@@ -1,42 +1,83 @@
 #pragma once
-// Interpolated quantile of a window: sort a copy ascending, then interpolate linearly between
-// the two order statistics around position q * (m - 1).
+// Order statistics of a window: the linearly interpolated quantile of sorted values, the median
+// with the overflow-safe midpoint, and a window kept sorted as values arrive and leave.
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <span>
+#include <vector>
+
+#include "midpoint.h"
+#include "ring.h"
+#include "sort_ascending.h"
 
 namespace ostrel::numeric {
 
-// Ascending order with NaN last. A plain `<` is not a strict weak ordering once a NaN is present,
-// and std::sort may then read out of bounds; for NaN-free data the order is the usual one.
-inline bool ascending_nan_last(double a, double b) {
-  return !std::isnan(a) && (std::isnan(b) || a < b);
+// Quantile at level q in [0, 1] of ascending values (at least one): position q * (n - 1),
+// interpolated linearly between its two neighbours.
+inline double interpolated_quantile(std::span<const double> sorted, double q) {
+  const std::size_t n = sorted.size();
+  if (n == 1) return sorted[0];
+  const double pos = q * static_cast<double>(n - 1);
+  // Levels outside [0, 1] (or NaN) clamp to the ends rather than index out of range.
+  if (!(pos >= 0)) return sorted[0];
+  if (pos >= static_cast<double>(n - 1)) return sorted[n - 1];
+  const auto i = static_cast<std::size_t>(std::floor(pos));
+  if (i >= n - 1) return sorted[n - 1];
+  const double lo = sorted[i], hi = sorted[i + 1];
+  const double frac = pos - static_cast<double>(i);
+  const double gap = hi - lo;
+  if (std::isfinite(gap)) return lo + gap * frac;
+  // Neighbours of opposite sign near the top of the range: their gap overflows, and the
+  // interpolation must not turn two finite values into infinity (or NaN when frac is 0).
+  if (frac == 0) return lo;
+  return lo * (1 - frac) + hi * frac;
 }
 
-// Insertion sort for short windows (it wins below ~20 elements), a general sort otherwise.
-inline void sort_ascending(std::span<double> v) {
-  if (v.size() <= 20) {
-    for (std::size_t i = 1; i < v.size(); ++i) {
-      const double x = v[i];
-      std::size_t j = i;
-      for (; j > 0 && ascending_nan_last(x, v[j - 1]); --j) v[j] = v[j - 1];
-      v[j] = x;
+// The same quantile under the name some callers use.
+inline double quantile_of_sorted(std::span<const double> sorted, double q) {
+  return interpolated_quantile(sorted, q);
+}
+
+// Median of ascending values (at least one); even counts take the midpoint of the middle two.
+inline double sorted_median(std::span<const double> sorted) {
+  const std::size_t n = sorted.size();
+  if (n % 2 == 1) return sorted[n / 2];
+  return midpoint(sorted[n / 2 - 1], sorted[n / 2]);
+}
+
+// The newest `capacity` values both in arrival order and in ascending order. A push costs a
+// binary search and one shift of the sorted copy instead of a full sort per value. Storage grows
+// with the data up to the capacity. Values must not be NaN (they have no place in the order).
+class SortedWindow {
+ public:
+  explicit SortedWindow(std::size_t capacity) : ring_(capacity) {}
+
+  void push(double x) {
+    if (ring_.full()) {
+      const double old = ring_.oldest();
+      // Equal values may differ in sign of zero; remove the very value that leaves so the sorted
+      // copy keeps exactly the bits of the window.
+      auto [lo, hi] = std::equal_range(sorted_.begin(), sorted_.end(), old);
+      auto it = lo;
+      while (it != hi && std::memcmp(&*it, &old, sizeof old) != 0) ++it;
+      sorted_.erase(it == hi ? lo : it);
     }
-  } else {
-    std::sort(v.begin(), v.end(), ascending_nan_last);
+    ring_.push(x);
+    sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), x), x);
   }
-}
 
-// Quantile at fraction q (expected in [0, 1]) of an ascending, non-empty sequence.
-inline double quantile_of_sorted(std::span<const double> s, double q) {
-  const std::size_t m = s.size();
-  const double h = q * static_cast<double>(m - 1);
-  if (!(h >= 0.0)) return s[0];  // q below 0 or NaN: clamp rather than index out of range
-  if (h >= static_cast<double>(m - 1)) return s[m - 1];
-  const auto j = static_cast<std::size_t>(std::floor(h));
-  return s[j] + (s[j + 1] - s[j]) * (h - static_cast<double>(j));
-}
+  bool full() const { return ring_.full(); }
+  std::size_t size() const { return ring_.size(); }
+  std::size_t capacity() const { return ring_.capacity(); }
+  const Ring<double>& window() const { return ring_; }
+  std::span<const double> sorted() const { return sorted_; }
+
+ private:
+  Ring<double> ring_;
+  std::vector<double> sorted_;
+};
 
 }  // namespace ostrel::numeric

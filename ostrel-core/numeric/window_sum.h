@@ -1,8 +1,7 @@
 #pragma once
-// Sum of the last n values, maintained incrementally. On a full window the evicted value is
-// subtracted before the new one is added (sum = x + (sum - old)). With a re-summation cadence,
-// the sum is recomputed exactly from the window (from -0.0, oldest to newest) every `cadence`
-// pushes, full window or not, which bounds floating-point drift; a cadence of 0 never re-sums.
+// Plain running sum of the last n values: the evicted value is subtracted before the new one is
+// added (sum = x + (sum - old)), with no periodic exact re-summation. Windows that must bound
+// drift use RollingSum instead, which rounds the same way but re-sums every n pushes.
 
 #include <cstddef>
 
@@ -10,12 +9,9 @@
 
 namespace ostrel::numeric {
 
-class WindowSum {
+class RunningWindowSum {
  public:
-  // Re-sums exactly every n pushes: the usual cadence for volatility windows.
-  static WindowSum resummed(std::size_t n) { return WindowSum(n, n); }
-  // Never re-sums: a plain running sum with the oldest value subtracted.
-  static WindowSum plain(std::size_t n) { return WindowSum(n, 0); }
+  explicit RunningWindowSum(std::size_t n) : win_(n) {}
 
   void push(double x) {
     if (win_.full()) {
@@ -26,25 +22,15 @@ class WindowSum {
       win_.push(x);
       sum_ = x + sum_;
     }
-    if (cadence_ != 0 && ++pushes_ == cadence_) {
-      double s = -0.0;
-      win_.for_each([&](double v) { s += v; });
-      sum_ = s;
-      pushes_ = 0;
-    }
   }
 
   double sum() const { return sum_; }
   bool full() const { return win_.full(); }
   std::size_t size() const { return win_.size(); }
   std::size_t capacity() const { return win_.capacity(); }
-  const Ring<double>& window() const { return win_; }
 
  private:
-  WindowSum(std::size_t n, std::size_t cadence) : win_(n), cadence_(cadence) {}
   Ring<double> win_;
-  std::size_t cadence_;
-  std::size_t pushes_ = 0;
   double sum_ = -0.0;
 };
 
