@@ -12,6 +12,7 @@
 #include "../numeric/midpoint.h"
 #include "../numeric/ring.h"
 #include "../numeric/rolling_comoments.h"
+#include "../numeric/rolling_sum.h"
 #include "../numeric/window_sum.h"
 #include "../registry.h"
 #include "families.h"
@@ -21,7 +22,8 @@ namespace {
 
 using numeric::overflow_safe_midpoint;
 using numeric::Ring;
-using numeric::WindowSum;
+using numeric::RollingSum;
+using numeric::RunningWindowSum;
 
 double sign(const TradePrint& t) { return t.side == Side::Buy ? 1.0 : -1.0; }
 
@@ -184,8 +186,8 @@ class OrderFlowImbalance {
 
  private:
   explicit OrderFlowImbalance(std::size_t period)
-      : flow_(WindowSum::resummed(period)), period_(period) {}
-  WindowSum flow_;
+      : flow_(period), period_(period) {}
+  RollingSum flow_;
   std::size_t period_;
   Level prev_bid_, prev_ask_;
   bool has_prev_ = false;
@@ -340,8 +342,8 @@ class TradeImbalance {
 
  private:
   explicit TradeImbalance(std::size_t period)
-      : buy_(WindowSum::plain(period)), sell_(WindowSum::plain(period)) {}
-  WindowSum buy_, sell_;
+      : buy_(period), sell_(period) {}
+  RunningWindowSum buy_, sell_;
 };
 
 // Lag-1 autocorrelation of trade signs without mean removal. Sign products are exact integers,
@@ -446,8 +448,8 @@ class AmihudIlliquidity {
 
  private:
   explicit AmihudIlliquidity(std::size_t period)
-      : window_(WindowSum::resummed(period)), period_(period) {}
-  WindowSum window_;
+      : window_(period), period_(period) {}
+  RollingSum window_;
   std::size_t period_;
   double prev_ = 0;
   bool has_prev_ = false;
@@ -542,10 +544,10 @@ class Vpin {
 
  private:
   Vpin(double bucket_volume, std::size_t buckets)
-      : imbalances_(WindowSum::resummed(buckets)),
+      : imbalances_(buckets),
         bucket_volume_(bucket_volume),
         buckets_(buckets) {}
-  WindowSum imbalances_;
+  RollingSum imbalances_;
   double bucket_volume_;
   std::size_t buckets_;
   double buy_ = 0.0, sell_ = 0.0, filled_ = 0.0;
