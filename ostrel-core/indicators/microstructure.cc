@@ -185,8 +185,7 @@ class OrderFlowImbalance {
   std::size_t warmup_period() const { return period_ + 1; }
 
  private:
-  explicit OrderFlowImbalance(std::size_t period)
-      : flow_(period), period_(period) {}
+  explicit OrderFlowImbalance(std::size_t period) : flow_(period), period_(period) {}
   RollingSum flow_;
   std::size_t period_;
   Level prev_bid_, prev_ask_;
@@ -447,8 +446,7 @@ class AmihudIlliquidity {
   std::size_t warmup_period() const { return period_ + 1; }
 
  private:
-  explicit AmihudIlliquidity(std::size_t period)
-      : window_(period), period_(period) {}
+  explicit AmihudIlliquidity(std::size_t period) : window_(period), period_(period) {}
   RollingSum window_;
   std::size_t period_;
   double prev_ = 0;
@@ -544,9 +542,7 @@ class Vpin {
 
  private:
   Vpin(double bucket_volume, std::size_t buckets)
-      : imbalances_(buckets),
-        bucket_volume_(bucket_volume),
-        buckets_(buckets) {}
+      : imbalances_(buckets), bucket_volume_(bucket_volume), buckets_(buckets) {}
   RollingSum imbalances_;
   double bucket_volume_;
   std::size_t buckets_;
