@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "../numeric/bollinger_core.h"
+#include "../numeric/ema_core.h"
 #include "../numeric/least_squares_line.h"
 #include "../numeric/midpoint.h"
+#include "../numeric/order_selection.h"
 #include "../numeric/quantile.h"
 #include "../numeric/ring.h"
-#include "../numeric/ema_core.h"
 #include "../numeric/rolling_mean.h"
-#include "../numeric/sort_ascending.h"
 #include "../numeric/true_range.h"
 #include "families.h"
 
@@ -25,11 +25,10 @@ namespace {
 
 using numeric::AtrCore;
 using numeric::BollingerCore;
+using numeric::EmaCore;
 using numeric::LeastSquaresLine;
 using numeric::Ring;
 using numeric::RollingMean;
-using numeric::EmaCore;
-using numeric::SortedWindow;
 
 using Status = ostrel::Status<IndicatorError>;
 
@@ -40,6 +39,18 @@ Status check_multiplier(double k) {
 
 // A RollingMean that cannot fail: the length has been checked by the caller.
 RollingMean rolling_mean(std::size_t n) { return std::move(RollingMean::create(n)).value(); }
+
+// Copies a full window into a reusable buffer, which reaches the window's size once.
+void copy_window(const Ring<double>& win, std::vector<double>& out) {
+  out.resize(win.size());
+  std::size_t i = 0;
+  win.for_each([&](double v) { out[i++] = v; });
+}
+
+// Interpolated quantile of a scratch copy (reordered).
+double quantile_of(std::vector<double>& scratch, double q) {
+  return numeric::quantiles_of<1>(scratch, {q})[0];
+}
 
 // Upper, middle and lower band with upper as the main value.
 struct Bands3 {
@@ -193,8 +204,7 @@ class BomarBands {
     scratch_.resize(win_.size());
     std::size_t i = 0;
     win_.for_each([&](double x) { scratch_[i++] = g != 0.0 ? std::fabs((x - g) / ag) : 0.0; });
-    numeric::sort_ascending(scratch_);
-    const double o = numeric::interpolated_quantile(scratch_, coverage_);
+    const double o = quantile_of(scratch_, coverage_);
     return bands_.set(g + ag * o, g, g - ag * o);
   }
   std::span<const double> extras() const { return bands_.v; }
@@ -218,17 +228,19 @@ class QuartileBands {
   std::optional<double> push(double close) {
     win_.push(close);
     if (!win_.full()) return std::nullopt;
-    const auto s = win_.sorted();
-    return bands_.set(numeric::interpolated_quantile(s, 0.75),
-                      numeric::interpolated_quantile(s, 0.5),
-                      numeric::interpolated_quantile(s, 0.25));
+    // Nothing is ordered before the window is full, so a long window costs nothing while it
+    // fills.
+    copy_window(win_, scratch_);
+    const auto q = numeric::quantiles_of<3>(scratch_, {0.75, 0.5, 0.25});
+    return bands_.set(q[0], q[1], q[2]);
   }
   std::span<const double> extras() const { return bands_.v; }
   std::size_t warmup_period() const { return win_.capacity(); }
 
  private:
   explicit QuartileBands(std::size_t n) : win_(n) {}
-  SortedWindow win_;
+  Ring<double> win_;
+  std::vector<double> scratch_;
   Bands3 bands_;
 };
 
@@ -244,12 +256,11 @@ class MedianChannel {
   std::optional<double> push(double close) {
     win_.push(close);
     if (!win_.full()) return std::nullopt;
-    const double c = numeric::interpolated_quantile(win_.sorted(), 0.5);
-    scratch_.resize(win_.size());
+    copy_window(win_, scratch_);
+    const double c = quantile_of(scratch_, 0.5);
     std::size_t i = 0;
-    win_.window().for_each([&](double x) { scratch_[i++] = std::fabs(x - c); });
-    numeric::sort_ascending(scratch_);
-    const double mad = numeric::interpolated_quantile(scratch_, 0.5);
+    win_.for_each([&](double x) { scratch_[i++] = std::fabs(x - c); });
+    const double mad = quantile_of(scratch_, 0.5);
     return bands_.set(c + k_ * mad, c, c - k_ * mad);
   }
   std::span<const double> extras() const { return bands_.v; }
@@ -257,7 +268,7 @@ class MedianChannel {
 
  private:
   MedianChannel(std::size_t n, double k) : win_(n), k_(k) {}
-  SortedWindow win_;
+  Ring<double> win_;
   double k_;
   std::vector<double> scratch_;
   Bands3 bands_;

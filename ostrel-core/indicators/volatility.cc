@@ -16,6 +16,7 @@
 
 #include "../numeric/calendar_day.h"
 #include "../numeric/ema_core.h"
+#include "../numeric/order_selection.h"
 #include "../numeric/quantile.h"
 #include "../numeric/rolling_sum.h"
 #include "../numeric/running_variance.h"
@@ -47,10 +48,11 @@ Status check_zero(std::size_t n) {
   return Ok{};
 }
 
-// sqrt(periods per year) * 100: the factor that turns a per-period stdev into annual percent.
+// sqrt(periods per year), computed once per member.
 double annualiser(std::size_t periods_per_year) {
   return std::sqrt(static_cast<double>(periods_per_year));
 }
+// A per-period variance as an annualised standard deviation in percent.
 double annualised_percent(double root_ppy, double variance) {
   return root_ppy * std::sqrt(std::max(0.0, variance)) * 100.0;
 }
@@ -294,9 +296,7 @@ class HistoricalVolatility {
   }
   std::optional<double> push(double close) {
     double r = 0;
-    const auto o = returns_.next(close, r);
-    if (o == LogReturns::Outcome::Refused) return std::nullopt;
-    if (o == LogReturns::Outcome::Primed) return std::nullopt;
+    if (returns_.next(close, r) != LogReturns::Outcome::Return) return std::nullopt;
     returns_.commit(close);
     var_.push(r);
     if (!var_.full()) return std::nullopt;
@@ -697,14 +697,25 @@ class VolatilityCone {
     const double current = std::sqrt(returns_var_.sample_variance());
     vols_.push(current);
     if (!vols_.full()) return std::nullopt;
-    // The sorted window is the ascending copy of the lookback, kept by insertion as values
-    // arrive and leave instead of re-sorted every step.
-    const auto sorted = vols_.sorted();
-    const std::size_t m = sorted.size();
-    const std::size_t at_most = static_cast<std::size_t>(
-        std::upper_bound(sorted.begin(), sorted.end(), current) - sorted.begin());
-    extras_ = {current, sorted.front(), numeric::sorted_median(sorted), sorted.back(),
-               100.0 * static_cast<double>(at_most) / static_cast<double>(m)};
+    // Min, max and the rank of the current value are one scan; the median needs only the middle
+    // order statistics of a copy: sorted when short, selected in linear time when long.
+    double lo = vols_.oldest(), hi = lo;
+    std::size_t at_most = 0, i = 0;
+    scratch_.resize(vols_.size());
+    vols_.for_each([&](double v) {
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+      if (v <= current) ++at_most;
+      scratch_[i++] = v;
+    });
+    if (scratch_.size() <= 20) {
+      numeric::sort_ascending(scratch_);
+    } else {
+      numeric::select_for_quantile(scratch_, 0.5);
+    }
+    const double m = static_cast<double>(scratch_.size());
+    extras_ = {current, lo, numeric::sorted_median(scratch_), hi,
+               100.0 * static_cast<double>(at_most) / m};
     last_ = current;
     return current;
   }
@@ -716,7 +727,8 @@ class VolatilityCone {
       : returns_var_(w), vols_(lookback), w_(w) {}
   LogReturns returns_;
   ShiftedRunningVariance returns_var_;
-  numeric::SortedWindow vols_;
+  Ring<double> vols_;
+  std::vector<double> scratch_;  // reaches the lookback's size once, then reused
   std::size_t w_;
   std::optional<double> last_;
   std::array<double, 5> extras_{};
@@ -729,7 +741,8 @@ void register_volatility(FamilyTable& t) {
   t.add("Atr", [](const Params& p) { return wrap(Atr::create(p.n(0))); }, {14});
   t.add("Natr", [](const Params& p) { return wrap(Natr::create(p.n(0))); }, {14});
   t.add("HighLowRange", [](const Params&) { return wrap(HighLowRange::create()); }, {});
-  t.add("VolatilityRatio", [](const Params& p) { return wrap(VolatilityRatio::create(p.n(0))); }, {14});
+  t.add("VolatilityRatio", [](const Params& p) { return wrap(VolatilityRatio::create(p.n(0))); },
+        {14});
   t.add("AverageDailyRange",
         [](const Params& p) { return wrap(AverageDailyRange::create(p.n(0), p.i32(1))); }, {5, 0});
   t.add("ChaikinVolatility",
