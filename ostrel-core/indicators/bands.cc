@@ -483,7 +483,10 @@ class VwapStdDevBands {
     if (w_ == 0.0) return std::nullopt;
     const double m = s1_ / w_;
     const double vwap = *r0_ + m;
-    const double sd = std::sqrt(std::max(0.0, s2_ / w_ - m * m));
+    // Clamped only below zero: a NaN from overflowed squares stays missing instead of
+    // collapsing the bands onto the VWAP.
+    const double var = s2_ / w_ - m * m;
+    const double sd = std::sqrt(var < 0.0 ? 0.0 : var);
     extras_ = {vwap + k_ * sd, vwap, vwap - k_ * sd, sd};
     return extras_[0];
   }

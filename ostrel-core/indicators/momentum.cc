@@ -571,11 +571,20 @@ class IntradayMomentumIndex {
       window_.push(ud, &leaving);
       su_ = su_ - leaving.up;
       sd_ = sd_ - leaving.down;
+      ups_ -= leaving.up > 0;
+      downs_ -= leaving.down > 0;
     } else {
       window_.push(ud);
     }
     su_ = ud.up + su_;
     sd_ = ud.down + sd_;
+    ups_ += ud.up > 0;
+    downs_ += ud.down > 0;
+    // Subtracting the leaving bodies leaves rounding residue in the running sums. Once no body of
+    // one direction is left in the window its sum is exactly zero; keeping the residue would read
+    // a window of flat bars as 0 or 100 instead of 50.
+    if (ups_ == 0) su_ = 0.0;
+    if (downs_ == 0) sd_ = 0.0;
     if (!window_.full()) return std::nullopt;
     const double total = sd_ + su_;
     if (total == 0) return 50.0;
@@ -588,6 +597,7 @@ class IntradayMomentumIndex {
   explicit IntradayMomentumIndex(std::size_t n) : window_(n) {}
   Ring<UpDown> window_;
   double su_ = 0, sd_ = 0;
+  std::size_t ups_ = 0, downs_ = 0;  // window entries with a positive up / down part
 };
 
 // Trend intensity: the share of positive deviations from the moving average over a window.
@@ -610,11 +620,19 @@ class Tii {
       devs_.push(dev, &f);
       if (f > 0) pos_ = pos_ - f;
       if (f < 0) neg_ = f + neg_;
+      positives_ -= f > 0;
+      negatives_ -= f < 0;
     } else {
       devs_.push(dev);
     }
+    positives_ += dev > 0;
+    negatives_ += dev < 0;
     if (dev > 0) pos_ = dev + pos_;
     if (dev < 0) neg_ = -dev + neg_;
+    // As for the intraday index: a sign no longer present in the window contributes exactly
+    // zero, not the rounding residue of the subtractions.
+    if (positives_ == 0) pos_ = 0.0;
+    if (negatives_ == 0) neg_ = 0.0;
     if (!devs_.full()) return std::nullopt;
     if (pos_ + neg_ <= 0) return 50.0;
     return clamp(pos_ * 100.0 / (neg_ + pos_), 0.0, 100.0);
@@ -627,6 +645,7 @@ class Tii {
   RollingMean mean_;
   Ring<double> devs_;
   double pos_ = 0, neg_ = 0;
+  std::size_t positives_ = 0, negatives_ = 0;  // window deviations of each sign
 };
 
 // Exponential smoother whose first output is its first input.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "../numeric/constant_window.h"
 #include "../numeric/quantile.h"
 #include "../numeric/ring.h"
 #include "../numeric/rolling_moments.h"
@@ -101,9 +102,7 @@ class JarqueBera {
     win_.push(x);
     if (!win_.full()) return std::nullopt;
     const double n = static_cast<double>(win_.size());
-    double sum = -0.0;
-    win_.for_each([&](double v) { sum += v; });
-    const double mu = sum / n;
+    const double mu = numeric::plain_mean(win_);
     double s2 = -0.0, s3 = -0.0, s4 = -0.0;
     win_.for_each([&](double v) {
       const double d = v - mu;
@@ -176,6 +175,7 @@ class RegressionStat {
     } else if constexpr (K == Fit::Angle) {
       return std::atan(b) * 57.29577951308232;
     } else if constexpr (K == Fit::RSquared) {
+      if (reg_.constant()) return 1.0;  // no spread to explain
       double ss = reg_.syy() - reg_.sy() * reg_.sy() / n;
       if (ss < 0) ss = 0;
       if (ss <= 0) return 1.0;
@@ -258,9 +258,7 @@ class CorrelationTrend {
     win_.push(x);
     if (!win_.full()) return std::nullopt;
     const double n = static_cast<double>(win_.size());
-    double sum = -0.0;
-    win_.for_each([&](double v) { sum += v; });
-    const double mean = sum / n;
+    const double mean = numeric::plain_mean(win_);
     double sl = -0.0, sll = -0.0, stl = -0.0, t = 0;
     win_.for_each([&](double v) {
       const double l = v - mean;
@@ -307,9 +305,7 @@ class Autocorrelation {
     if (!win_.full()) return std::nullopt;
     linearize(win_, buf_);
     const std::size_t n = buf_.size();
-    double sum = -0.0;
-    for (double v : buf_) sum += v;
-    const double mu = sum / static_cast<double>(n);
+    const double mu = numeric::plain_mean(buf_.data(), n);
     double den = -0.0;
     for (double v : buf_) den += (v - mu) * (v - mu);
     double num = -0.0;
@@ -361,9 +357,7 @@ class HurstExponent {
       std::size_t kept = 0;
       for (std::size_t c = 0; c < k; ++c) {
         const double* p = buf_.data() + c * v;
-        double s = -0.0;
-        for (std::size_t i = 0; i < v; ++i) s += p[i];
-        const double g = s / vd;
+        const double g = numeric::plain_mean(p, v);
         double y = -0.0, ss = -0.0;
         double lo = std::numeric_limits<double>::infinity(), hi = -lo;
         for (std::size_t i = 0; i < v; ++i) {
@@ -440,9 +434,7 @@ class SampleEntropy {
     linearize(win_, buf_);
     const std::size_t n = buf_.size();
     const double nd = static_cast<double>(n);
-    double sum = -0.0;
-    for (double v : buf_) sum += v;
-    const double mean = sum / nd;
+    const double mean = numeric::plain_mean(buf_.data(), n);
     double ss = -0.0;
     for (double v : buf_) ss += (v - mean) * (v - mean);
     const double var = ss / nd;

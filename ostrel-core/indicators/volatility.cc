@@ -2,9 +2,10 @@
 // estimators, conditional-variance models, jump and vol-of-vol measures and the volatility cone.
 //
 // Shared rule: an intermediate result that is not finite (a range or log return that overflows,
-// the log of a non-positive price) refuses the step like an invalid input: no value and no state
-// change, the previous close included. Letting it into a running sum would turn every later
-// value into NaN.
+// the log of a non-positive price) yields no value and stays out of every window and average:
+// letting it into a running sum would turn every later value into NaN. The previous close still
+// moves on to the step's close, so that a zero or negative close (or a change of sign) costs
+// one return instead of freezing the member on a price no later close can form a return with.
 
 #include <algorithm>
 #include <array>
@@ -58,20 +59,18 @@ double annualised_percent(double root_ppy, double variance) {
 }
 
 // ln(close / previous close) with the previous close kept across steps; the first close only
-// primes it. A return that is not finite refuses the step.
+// primes it. Every close becomes the previous close, also one whose return is not finite
+// (Refused: the caller yields no value and leaves its windows alone).
 class LogReturns {
  public:
   enum class Outcome { Refused, Primed, Return };
   Outcome next(double close, double& r) {
-    if (!prev_) {
-      prev_ = close;
-      return Outcome::Primed;
-    }
-    r = std::log(close / *prev_);
+    const std::optional<double> prev = prev_;
+    prev_ = close;
+    if (!prev) return Outcome::Primed;
+    r = std::log(close / *prev);
     return std::isfinite(r) ? Outcome::Return : Outcome::Refused;
   }
-  // Called once the step is accepted.
-  void commit(double close) { prev_ = close; }
 
  private:
   std::optional<double> prev_;
@@ -297,7 +296,6 @@ class HistoricalVolatility {
   std::optional<double> push(double close) {
     double r = 0;
     if (returns_.next(close, r) != LogReturns::Outcome::Return) return std::nullopt;
-    returns_.commit(close);
     var_.push(r);
     if (!var_.full()) return std::nullopt;
     return annualised_percent(root_ppy_, var_.sample_variance());
@@ -326,7 +324,6 @@ class RealizedVolatility {
     if (o != LogReturns::Outcome::Return) return std::nullopt;
     const double sq = r * r;
     if (!std::isfinite(sq)) return std::nullopt;
-    returns_.commit(close);
     squares_.push(sq);
     if (!squares_.full()) return std::nullopt;
     return std::sqrt(std::max(0.0, squares_.sum()));
@@ -354,7 +351,6 @@ class BipowerVariation {
     double r = 0;
     const auto o = returns_.next(close, r);
     if (o != LogReturns::Outcome::Return) return std::nullopt;
-    returns_.commit(close);
     if (win_.empty()) {
       win_.push(r);
     } else {
@@ -404,10 +400,11 @@ class JumpIndicator {
     double r = 0;
     const auto o = returns_.next(close, r);
     if (o != LogReturns::Outcome::Return) return std::nullopt;
-    returns_.commit(close);
     std::optional<double> out;
     if (var_.full()) {
-      const double v = var_.sample_variance();
+      // Rounding residue in the running sums can leave a tiny positive variance over a window
+      // of identical returns, which would turn any small move after a flat run into a jump.
+      const double v = equal_run_ >= n_ ? 0.0 : var_.sample_variance();
       if (v == 0.0) {
         out = 0.0;
       } else {
@@ -417,6 +414,8 @@ class JumpIndicator {
       }
     }
     var_.push(r);
+    equal_run_ = equal_run_ > 0 && r == last_ ? std::min(equal_run_ + 1, n_) : 1;
+    last_ = r;
     return out;
   }
   std::size_t warmup_period() const { return n_ + 2; }
@@ -427,6 +426,8 @@ class JumpIndicator {
   ShiftedRunningVariance var_;
   std::size_t n_;
   double threshold_;
+  std::size_t equal_run_ = 0;  // newest returns in the window that equal the newest one
+  double last_ = 0.0;
 };
 
 class EwmaVolatility {
@@ -445,7 +446,6 @@ class EwmaVolatility {
     const double sq = r * r;
     const double v = started_ ? (1.0 - lambda_) * sq + lambda_ * v_ : sq;
     if (!std::isfinite(v)) return std::nullopt;
-    returns_.commit(close);
     v_ = v;
     started_ = true;
     return std::sqrt(std::max(0.0, v_));
@@ -482,7 +482,6 @@ class Garch11 {
     const double sq = r * r;
     const double h = started_ ? omega_ + alpha_ * r2_prev_ + beta_ * h_prev_ : h0_;
     if (!std::isfinite(sq) || !std::isfinite(h)) return std::nullopt;
-    returns_.commit(close);
     started_ = true;
     h_prev_ = h;
     r2_prev_ = sq;
@@ -515,7 +514,6 @@ class VolatilityOfVolatility {
     double r = 0;
     const auto o = returns_.next(close, r);
     if (o != LogReturns::Outcome::Return) return std::nullopt;
-    returns_.commit(close);
     returns_var_.push(r);
     if (!returns_var_.full()) return std::nullopt;
     vols_var_.push(std::sqrt(returns_var_.sample_variance()));
@@ -547,6 +545,11 @@ class RviVolatility {
     const std::optional<double> prev = prev_;
     prev_ = close;
     if (!closes_.full() || !prev) return std::nullopt;
+    // Squared deviations overflow only for closes beyond about 1e154. The clamp would turn the
+    // resulting NaN variance into a stdev of 0, and an infinite stdev would be refused by one
+    // average but not by the other, putting them out of step for good: no value instead, and
+    // the averages wait until the periodic recomputation has a finite window again.
+    if (!std::isfinite(closes_.s2())) return std::nullopt;
     const double sd = std::sqrt(closes_.population_variance());
     const double up_x = close > *prev ? sd : 0.0;
     const double down_x = close < *prev ? sd : 0.0;
@@ -642,11 +645,11 @@ class YangZhangVolatility {
     const double o = std::log(c.open / *prev_);
     const double oc = std::log(c.close / c.open);
     const double rs = rogers_satchell_term(c);
+    prev_ = c.close;
     if (!std::isfinite(o) || !std::isfinite(oc) || !std::isfinite(rs)) return std::nullopt;
     overnight_.push(o);
     open_close_.push(oc);
     rs_.push(rs);
-    prev_ = c.close;
     if (!rs_.full()) return std::nullopt;
     const double vo = overnight_.sample_variance();
     const double vc = open_close_.sample_variance();
@@ -690,7 +693,6 @@ class VolatilityCone {
     double r = 0;
     const auto o = returns_.next(c.close, r);
     if (o == LogReturns::Outcome::Refused) return std::nullopt;
-    returns_.commit(c.close);
     if (o == LogReturns::Outcome::Primed) return std::nullopt;
     returns_var_.push(r);
     if (!returns_var_.full()) return std::nullopt;

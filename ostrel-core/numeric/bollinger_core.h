@@ -22,7 +22,13 @@ class BollingerCore {
     var_.push(x);
     if (!var_.full()) return std::nullopt;
     const double mean = var_.mean();
-    const double sd = std::sqrt(var_.population_variance());
+    // Population variance S2/n - (S1/n)^2, clamped only below zero: the clamp is for rounding,
+    // and once the squared deviations overflow the difference is NaN, which must stay missing
+    // rather than read as a flat window with every band on the mean.
+    const double n = static_cast<double>(n_);
+    const double m = var_.s1() / n;
+    const double v = var_.s2() / n - m * m;
+    const double sd = std::sqrt(v < 0.0 ? 0.0 : v);
     return BollingerValues{mean + k_ * sd, mean, mean - k_ * sd, sd};
   }
 

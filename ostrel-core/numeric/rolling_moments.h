@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "constant_window.h"
 #include "ring.h"
 
 namespace ostrel::numeric {
@@ -18,6 +19,7 @@ class RollingMomentsT {
   void push(double x) {
     if (win_.full()) sub(win_.oldest() - k_);
     win_.push(x);
+    run_.push(x);
     if (!anchored_) {
       k_ = x;
       anchored_ = true;
@@ -31,18 +33,27 @@ class RollingMomentsT {
   std::size_t period() const { return win_.capacity(); }
   const Ring<double>& window() const { return win_; }
 
+  // The newest `period` values are all equal: the window has no spread at all, whatever
+  // rounding residue the shifted sums still hold.
+  bool constant() const { return run_.covers(win_.capacity()); }
+
   // The statistics below are those of a full window.
-  double mean() const { return k_ + s1_ / n(); }
+  double mean() const { return constant() ? win_.newest() : k_ + s1_ / n(); }
   double variance() const {
+    if (constant()) return 0.0;
     const double d = s1_ / n();
     const double v = s2_ / n() - d * d;
-    return v > 0 ? v : 0.0;
+    // Rounding can leave a slightly negative difference. A NaN (the sums went beyond the double
+    // range, inf - inf) stays NaN: flooring it would report a window of huge swings as flat.
+    return v < 0 ? 0.0 : v;
   }
   double third_moment() const requires kHigher {
+    if (constant()) return 0.0;
     const double d = s1_ / n();
     return s3_ / n() - 3 * d * s2_ / n() + 2 * d * d * d;
   }
   double fourth_moment() const requires kHigher {
+    if (constant()) return 0.0;
     const double d = s1_ / n();
     return s4_ / n() - 4 * d * s3_ / n() + 6 * d * d * s2_ / n() - 3 * d * d * d * d;
   }
@@ -70,15 +81,14 @@ class RollingMomentsT {
   }
 
   void reanchor() {
-    double total = -0.0;
-    win_.for_each([&](double v) { total += v; });
-    k_ = total / static_cast<double>(win_.size());
+    k_ = plain_mean(win_);
     s1_ = s2_ = s3_ = s4_ = -0.0;
     win_.for_each([&](double v) { add(v - k_); });
     count_ = 0;
   }
 
   Ring<double> win_;
+  EqualRun run_;
   double k_ = 0.0;
   bool anchored_ = false;
   double s1_ = 0.0, s2_ = 0.0, s3_ = 0.0, s4_ = 0.0;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "constant_window.h"
 #include "ring.h"
 
 namespace ostrel::numeric {
@@ -41,6 +42,7 @@ class RollingRegression {
     }
     const double t = static_cast<double>(win_.full() ? win_.capacity() - 1 : win_.size());
     win_.push(y);
+    run_.push(y);
     if (!anchored_) {
       k_ = y;
       anchored_ = true;
@@ -59,11 +61,17 @@ class RollingRegression {
   double sy() const { return sy_; }
   double syy() const { return syy_; }
 
+  // The newest `period` values are all equal: the line is flat through them, whatever rounding
+  // residue the shifted sums still hold.
+  bool constant() const { return run_.covers(win_.capacity()); }
+
   // The fit below is that of a full window.
-  double slope() const { return (n() * sty_ - c_.t1 * sy_) / c_.d; }
+  double slope() const { return constant() ? 0.0 : (n() * sty_ - c_.t1 * sy_) / c_.d; }
   // Line value at position 0 (the oldest value).
   double intercept() const { return intercept(slope()); }
-  double intercept(double b) const { return k_ + (sy_ - c_.t1 * b) / n(); }
+  double intercept(double b) const {
+    return constant() ? win_.newest() : k_ + (sy_ - c_.t1 * b) / n();
+  }
   // Line value at position t.
   double at(double t) const {
     const double b = slope();
@@ -74,9 +82,7 @@ class RollingRegression {
   double n() const { return static_cast<double>(win_.capacity()); }
 
   void reanchor() {
-    double total = -0.0;
-    win_.for_each([&](double v) { total += v; });
-    k_ = total / static_cast<double>(win_.size());
+    k_ = plain_mean(win_);
     sy_ = sty_ = syy_ = -0.0;
     double t = 0;
     win_.for_each([&](double v) {
@@ -90,6 +96,7 @@ class RollingRegression {
   }
 
   Ring<double> win_;
+  EqualRun run_;
   RegressionConstants c_;
   double k_ = 0.0;
   bool anchored_ = false;

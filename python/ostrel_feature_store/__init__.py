@@ -1,5 +1,5 @@
-"""A feature store for financial market data."""
+"""A feature store for financial market data, driven by JSON commands."""
 
-from ._ostrel_feature_store import __version__
+from ._ostrel_feature_store import FeatureStore, __version__
 
-__all__ = ["__version__"]
+__all__ = ["FeatureStore", "__version__"]

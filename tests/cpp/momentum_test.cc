@@ -192,6 +192,12 @@ TEST(Momentum, HandCheckedSeries) {
        {5, 5, 5, 5, 5, 5},
        {none, none, none, none, 50, 50}},
       {"tsi strictly rising", "Tsi", {2, 2}, {1, 2, 4, 7, 11}, {none, none, none, 100, 100}},
+      // Once one sign has left the deviation window its sum is zero, not a rounding residue.
+      {"tii sums without residue",
+       "Tii",
+       {3, 2},
+       {0.7, 0.7, 1.3, 2.0, 1.0, 1.0, 1.0, 1.0},
+       {none, none, none, 100, 60.606060606060616, 0, 0, 50}},
       {"dpo shift and mean", "Dpo", {3}, {1, 2, 3, 4}, {none, none, -1, -1}},
       {"disparity above its mean", "DisparityIndex", {2}, {1, 3}, {none, 50}},
       {"pmo first roc seeds both", "Pmo", {2, 2}, {100, 150}, {none, 500}},
@@ -227,6 +233,13 @@ TEST(Momentum, IntradayMomentumUsesTheCandleBody) {
   const Trace skipped = run_candles("IntradayMomentumIndex", {2}, with_bad);
   EXPECT_FALSE(skipped.values[1]);
   EXPECT_DOUBLE_EQ(*skipped.values[2], 200.0 / 3);
+  // Bodies +0.1, +0.2, 0, 0: the running up-sum keeps a rounding residue after both bodies left,
+  // yet a window of flat bars is 50.
+  const std::vector<Candle> residue = {
+      {0, 0, 0.1, 0, 0.1, 1}, {0, 0, 0.2, 0, 0.2, 1}, {0, 0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 1}};
+  const Trace flat = run_candles("IntradayMomentumIndex", {2}, residue);
+  EXPECT_EQ(*flat.values[2], 100.0);
+  EXPECT_EQ(*flat.values[3], 50.0);
 }
 
 TEST(Momentum, DynamicMomentumExtremes) {

@@ -386,6 +386,70 @@ TEST(Statistics, NumericExamples) {
   }
 }
 
+// A window that has gone flat after movement has no spread at all. The running sums still hold
+// rounding residue from the values that left, and six copies of 1.1 do not sum to exactly
+// 6 * 1.1, so without recognising the flat window these ratios of residues came out as
+// arbitrary numbers (skewness 16777216, kurtosis -7.6e15, R² 0, autocorrelation 5/6).
+TEST(Statistics, FlatWindowAfterMovementHasNoSpread) {
+  struct Case {
+    const char* name;
+    std::vector<double> params;
+    std::vector<double> before;
+    double want;
+  };
+  const Case cases[] = {
+      {"Variance", {6}, {0.0, 2.1, 2.0}, 0},
+      {"StdDev", {6}, {0.0, 2.1, 2.0}, 0},
+      {"ZScore", {6}, {2.6}, 0},
+      {"Skewness", {6}, {2.6}, 0},
+      {"Kurtosis", {6}, {0.0, 2.1, 2.0}, 0},
+      {"CoefficientOfVariation", {6}, {0.0, 2.1, 2.0}, 0},
+      {"RSquared", {6}, {1.9, 0.1, 0.9}, 1},
+      {"LinRegSlope", {6}, {1.9, 0.1, 0.9}, 0},
+      {"Tsf", {6}, {1.9, 0.1, 0.9}, 1.1},
+      {"Cfo", {6}, {1.9, 0.1, 0.9}, 0},
+      {"JarqueBera", {6}, {0.5, 2.2, 0.7, 1.7, 0.9, 2.2, 3.0, 2.5}, 0},
+      {"Autocorrelation", {6, 1}, {0.9, 3.0, 1.6, 0.0, 2.2, 0.6, 2.6, 1.4}, 0},
+      {"HurstExponent", {12, 2}, {}, 0.5},
+      {"CorrelationTrendIndicator", {6}, {0.3, 2.0}, 0},
+      {"SampleEntropy", {6, 2, 0.2}, {0.3, 2.0}, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<double> closes = c.before;
+    closes.insert(closes.end(), static_cast<std::size_t>(c.params[0]), 1.1);
+    const Values v = run_closes(c.name, c.params, closes);
+    ASSERT_FALSE(v.empty()) << c.name;
+    ASSERT_TRUE(v.back().has_value()) << c.name;
+    EXPECT_EQ(*v.back(), c.want) << c.name;
+  }
+  // The same through the funding rate's rolling moments.
+  auto ev = build("FundingRateZScore", {6});
+  ASSERT_TRUE(ev);
+  std::optional<double> last;
+  for (double f : {2.6, 1.1, 1.1, 1.1, 1.1, 1.1, 1.1}) {
+    const DerivativesTick t{f, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0};
+    Candle candle{0, 1, 1, 1, 1, 1};
+    StepContext ctx;
+    ctx.candle = &candle;
+    ctx.derivatives = &t;
+    last = ev->update(ctx);
+  }
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ(*last, 0.0);
+}
+
+// Swings beyond the double range overflow the power sums (the variance becomes inf - inf). The
+// result must read as missing, not as a flat window: it used to be floored to a variance of 0.
+TEST(Statistics, MomentsBeyondTheDoubleRangeAreMissingNotZero) {
+  const std::vector<double> swings = {1e300, -1e300, 1e300, -1e300, 1e300};
+  for (const char* name : {"Variance", "StdDev", "ZScore", "Skewness", "Kurtosis"}) {
+    const Values v = run_closes(name, {4}, swings);
+    ASSERT_EQ(v.size(), 5u) << name;
+    ASSERT_TRUE(v.back().has_value()) << name;
+    EXPECT_TRUE(std::isnan(*v.back())) << name << " gave " << *v.back();
+  }
+}
+
 TEST(Statistics, MomentsAndRegressionMembersMatchPlainFormulas) {
   std::mt19937_64 rng(11);
   std::normal_distribution<double> z(0.0, 1.0);

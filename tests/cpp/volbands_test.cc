@@ -288,12 +288,22 @@ TEST(Volbands, HandCheckedExamples) {
        {2, 252}, closes({5, 5, 5, 5}), {kNone, kNone, V{0}, V{0}}},
       {"jump indicator on a flat series is 0", "JumpIndicator", {2, 1},
        closes({3, 3, 3, 3, 3}), {kNone, kNone, kNone, V{0}, V{0}}},
+      // After the moves the window of three zero returns keeps a rounding residue in its
+      // running sums; the small move that follows is still no jump against a flat window.
+      {"jump indicator after a flat run is 0", "JumpIndicator", {3, 0.5},
+       closes({57, 26.3, 76.3, 76.3, 76.3, 76.3, 76.3001}),
+       {kNone, kNone, kNone, kNone, V{0}, V{-1}, V{0}}},
       {"garch answers the unconditional stdev on the second close", "Garch11", {0.01, 0.1, 0.8},
        closes({100, 250, 10}),
        {kNone, V{std::sqrt(0.01 / (1 - 0.1 - 0.8))},
         V{std::sqrt(0.01 + 0.1 * std::log(2.5) * std::log(2.5) + 0.8 * 0.1)}}},
       {"rvi on a constant series is 50", "RviVolatility", {2}, closes({7, 7, 7, 7}),
        {kNone, kNone, V{50}, V{50}}},
+      // 1e200 overflows the squared deviations of its two windows: no value there, and the
+      // up and down averages stay in step (stdevs 0.5, 0.5, 0.5, 1 from close 5 on).
+      {"rvi skips windows whose squared deviations overflow", "RviVolatility", {2},
+       closes({1, 2, 3, 1e200, 4, 5, 6, 5, 7}),
+       {kNone, kNone, V{100}, kNone, kNone, V{100}, V{100}, V{50}, V{100 * 0.625 / 0.75}}},
       // Returns 0, ln 2, 0, ln 2, 0: vols (w = 2) are s, s, s, s with s = ln2/sqrt2; then a big
       // move makes the current volatility the window maximum.
       {"cone: even lookback median and percentile 100 at the maximum", "VolatilityCone", {2, 2},
@@ -349,6 +359,33 @@ TEST(Volbands, HandCheckedExamples) {
             << c.what << " @" << i << " output " << j << ": " << (*got[i])[j] << " vs "
             << (*c.want[i])[j];
     }
+  }
+}
+
+// A deviation of 3e300 from the shift squares past the largest double while the mean deviation
+// squared does too, so the window (or cumulative) variance is NaN. The spread must come out
+// missing, not clamped to 0 as if the series were flat.
+TEST(Volbands, OverflowedSpreadIsMissingNotZero) {
+  const struct {
+    const char* name;
+    std::vector<double> params;
+    std::vector<Candle> input;
+    std::size_t output;  // 0 = main value, then the extras in order
+  } cases[] = {
+      {"BollingerBands", {2, 2}, closes({0, 0, 3e300}), 4},
+      {"BollingerBands", {2, 2}, closes({0, 0, 3e300}), 0},
+      {"DoubleBollinger", {2, 1, 2}, closes({0, 0, 3e300}), 2},
+      {"BollingerBandwidth", {2, 2}, closes({0, 0, 3e300}), 0},
+      {"PercentB", {2, 2}, closes({0, 0, 3e300}), 0},
+      {"VwapStdDevBands", {2}, closes({0, 0, 3e300}), 4},
+  };
+  for (const auto& c : cases) {
+    const auto got = run(c.name, c.params, c.input);
+    ASSERT_EQ(got.size(), 3u) << c.name;
+    ASSERT_TRUE(got[2].has_value()) << c.name;
+    ASSERT_GT(got[2]->size(), c.output) << c.name;
+    EXPECT_TRUE(std::isnan((*got[2])[c.output])) << c.name << " output " << c.output << " is "
+                                                 << (*got[2])[c.output];
   }
 }
 
@@ -614,8 +651,8 @@ TEST(Volbands, MembersMatchPlainRecomputationWithInvalidStepsMixedIn) {
 }
 
 // A valid candle whose range overflows and whose close is 0: every member below meets a true
-// range, log return or log ratio that is not finite. The step must answer nothing and leave no
-// trace (previous close included), instead of poisoning the running sums for good.
+// range or log ratio that is not finite. The step must answer nothing and leave no trace
+// (previous close included), instead of poisoning the running sums for good.
 TEST(Volbands, NonFiniteIntermediateRefusesTheStep) {
   const Candle poison = bar(0, 1e308, -1e308, 0);
   std::vector<Candle> base;
@@ -630,17 +667,9 @@ TEST(Volbands, NonFiniteIntermediateRefusesTheStep) {
       {"VolatilityRatio", {5}},
       {"ChaikinVolatility", {4, 3}},
       {"MassIndex", {3, 4}},
-      {"HistoricalVolatility", {5, 252}},
-      {"RealizedVolatility", {5}},
-      {"BipowerVariation", {5}},
-      {"JumpIndicator", {5, 2}},
-      {"EwmaVolatility", {0.9}},
-      {"Garch11", {0.0001, 0.1, 0.8}},
-      {"VolatilityOfVolatility", {4, 3}},
       {"ParkinsonVolatility", {5, 252}},
       {"GarmanKlassVolatility", {5, 252}},
       {"RogersSatchellVolatility", {5, 252}},
-      {"YangZhangVolatility", {5, 252}},
       {"Keltner", {5, 4, 2}},
       {"StarcBands", {5, 4, 2}},
       {"AtrBands", {5, 2}},
@@ -652,6 +681,31 @@ TEST(Volbands, NonFiniteIntermediateRefusesTheStep) {
     EXPECT_FALSE(got[40].has_value()) << name;
     got.erase(got.begin() + 40);
     EXPECT_EQ(got, want) << name;
+  }
+}
+
+// Log-return members facing a first close of 0: the step after it has no finite return and
+// answers nothing, but the previous close moves on, so from there the member runs exactly like
+// a fresh one started on that step (it must not stay frozen on the zero close).
+TEST(Volbands, ZeroCloseCostsOneReturnAndTheMemberCarriesOn) {
+  std::vector<Candle> walk;
+  for (const auto& s : testing::random_walk(60, 7)) walk.push_back(s.candle);
+  auto poisoned = walk;
+  poisoned.insert(poisoned.begin(), bar(0, 1, 0, 0));
+  const std::pair<const char*, std::vector<double>> members[] = {
+      {"HistoricalVolatility", {5, 252}}, {"RealizedVolatility", {5}},
+      {"BipowerVariation", {5}},          {"JumpIndicator", {5, 2}},
+      {"EwmaVolatility", {0.9}},          {"Garch11", {0.0001, 0.1, 0.8}},
+      {"VolatilityOfVolatility", {4, 3}}, {"YangZhangVolatility", {5, 252}},
+  };
+  for (const auto& [name, params] : members) {
+    auto want = run(name, params, walk);
+    auto got = run(name, params, poisoned);
+    ASSERT_EQ(got.size(), want.size() + 1) << name;
+    EXPECT_FALSE(got[0].has_value() || got[1].has_value()) << name;
+    got.erase(got.begin());
+    EXPECT_EQ(got, want) << name;
+    EXPECT_TRUE(want.back().has_value()) << name;
   }
 }
 
