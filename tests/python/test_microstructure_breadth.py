@@ -79,7 +79,8 @@ CASES = [
     ("advance-decline line", ind("AdvanceDecline"), {"sections": [SECTION, SECTION_1_4]}, [2, -1]),
     ("high-low index", ind("HighLowIndex", 1), {"sections": [SECTION]}, [100]),
     ("percent above ma: no flag in documents", ind("PercentAboveMa"), {"sections": [SECTION]}, [0]),
-    ("bullish percent: no flag in documents", ind("BullishPercentIndex"), {"sections": [SECTION]}, [0]),
+    ("bullish percent: no flag in documents", ind("BullishPercentIndex"), {"sections": [SECTION]},
+     [0]),
 ]
 
 
