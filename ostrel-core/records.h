@@ -41,6 +41,9 @@ struct DerivativesTick {
 struct CrossSectionMember {
   double change = 0, volume = 0;
   bool new_high = false, new_low = false;
+  // Read only by two breadth members. Input documents have no fields for them, so members
+  // converted from documents leave both false.
+  bool above_ma = false, bullish = false;
 };
 
 struct CrossSection {

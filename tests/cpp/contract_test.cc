@@ -150,6 +150,20 @@ const std::map<std::string_view, const char*> kWarmupExceptions = {
                           "candle of the second calendar day"},
     {"FractalChaosBands", "declared warm-up is the first full window; the first value needs both "
                           "a fractal high and a fractal low"},
+    // Trade members count trades, not steps: the walk carries 0 to 5 prints per step (none on
+    // the first), and a step without prints yields nothing. Vpin needs its buckets filled by
+    // volume before its first value.
+    {"AmihudIlliquidity", "warm-up counts trades"},
+    {"CumulativeVolumeDelta", "no value on a step without trades"},
+    {"EffectiveSpread", "no value on a step without trades"},
+    {"KylesLambda", "warm-up counts trades"},
+    {"Pin", "warm-up counts trades"},
+    {"RealizedSpread", "warm-up counts trades"},
+    {"RollMeasure", "warm-up counts trades"},
+    {"SignedVolume", "no value on a step without trades"},
+    {"TradeImbalance", "warm-up counts trades"},
+    {"TradeSignAutocorrelation", "warm-up counts trades"},
+    {"Vpin", "first value once the bucket ring is filled by volume"},
 };
 
 class Contract : public ::testing::TestWithParam<const FamilyEntry*> {};
