@@ -25,7 +25,7 @@ inline constexpr std::string_view kVersion = "0.1.0";
 
 class FeatureStore {
  public:
-  // Parses, validates and trial-builds the specification text; the universe starts empty.
+  // Parses, validates and trial-builds the feature spec text; the universe starts empty.
   static Result<FeatureStore, StoreError> create(std::string_view spec_json);
 
   // The one entry point: a response text, or the error whose display the caller shows.
@@ -48,7 +48,7 @@ Result<std::string, StoreError> string_arg(const JsonValue& cmd, std::string_vie
 // A present member (null included); otherwise BadSpec `missing field "{name}"`.
 Result<JsonValue, StoreError> required_arg(const JsonValue& cmd, std::string_view name);
 // The rendering format of build and build_batch: a string `format` member picks json or csv (any
-// other string is refused); otherwise the specification's. arrow and parquet cannot be rendered
+// other string is refused); otherwise the feature spec's. arrow and parquet cannot be rendered
 // over this interface.
 Result<OutputFormat, StoreError> select_format(const FeatureSpec& spec, const JsonValue& cmd);
 

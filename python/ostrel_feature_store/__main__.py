@@ -158,7 +158,7 @@ def build(
 
 
 def _scales(spec_text: str) -> bool:
-    """Whether the specification scales its columns over the whole table (when unsure: yes)."""
+    """Whether the feature spec scales its columns over the whole table (when unsure: yes)."""
     try:
         spec = json.loads(spec_text)
     except ValueError:

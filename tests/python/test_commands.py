@@ -86,7 +86,7 @@ def test_format_selection_uses_the_specification_when_format_is_not_a_string():
     assert error_of(make_store(output="parquet").command, '{"cmd":"build"}') == (
         "output: use CLI/native API for parquet"
     )
-    # An explicit string always wins over the specification, even a bad one.
+    # An explicit string always wins over the feature spec, even a bad one.
     assert error_of(arrow.command, '{"cmd":"build","format":"xml"}') == (
         "output: unsupported format over FFI: xml"
     )

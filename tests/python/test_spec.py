@@ -1,4 +1,4 @@
-"""The specification: decoding, defaults, null rules, validation order, trial construction and
+"""The feature spec: decoding, defaults, null rules, validation order, trial construction and
 derived names."""
 
 import json
