@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -51,6 +52,21 @@ class Evaluator {
   // Secondary outputs of the latest update that returned a value, in the order of the names the
   // registry lists for the indicator. Empty for single-output indicators.
   virtual std::span<const double> extras() const = 0;
+  // Runs update over consecutive steps in one call, so the per-step virtual dispatch and the
+  // optional disappear from the build's inner loop. For step j it writes the value to values[j]
+  // and the extras to extras[j * n_extras + k]; a step without a value writes NaN to all of
+  // them. The state afterwards is the one the same updates made one by one leave.
+  virtual void update_block(std::span<const StepContext> steps, double* values, double* extras,
+                            std::size_t n_extras) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t j = 0; j < steps.size(); ++j) {
+      const std::optional<double> v = update(steps[j]);
+      const std::span<const double> e = v ? this->extras() : std::span<const double>();
+      values[j] = v ? *v : kNaN;
+      for (std::size_t k = 0; k < n_extras; ++k)
+        extras[j * n_extras + k] = k < e.size() ? e[k] : kNaN;
+    }
+  }
   virtual std::size_t warmup_period() const = 0;
   virtual InputKind input_kind() const = 0;
 };
@@ -76,7 +92,45 @@ class Adapter final : public Evaluator {
  public:
   explicit Adapter(Ind&& ind) : ind_(std::move(ind)) {}
 
-  std::optional<double> update(const StepContext& s) override {
+  std::optional<double> update(const StepContext& s) override { return step(s); }
+
+  void update_block(std::span<const StepContext> steps, double* values, double* extras,
+                    std::size_t n_extras) override {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t j = 0; j < steps.size(); ++j) {
+      const std::optional<double> v = step(steps[j]);
+      double* ex = extras + j * n_extras;
+      if (v) {
+        values[j] = *v;
+        if constexpr (HasExtras<Ind>) {
+          const std::span<const double> e = ind_.extras();
+          const std::size_t n = e.size() < n_extras ? e.size() : n_extras;
+          for (std::size_t k = 0; k < n; ++k) ex[k] = e[k];
+          for (std::size_t k = n; k < n_extras; ++k) ex[k] = kNaN;
+        } else {
+          for (std::size_t k = 0; k < n_extras; ++k) ex[k] = kNaN;
+        }
+      } else {
+        values[j] = kNaN;
+        for (std::size_t k = 0; k < n_extras; ++k) ex[k] = kNaN;
+      }
+    }
+  }
+
+  std::span<const double> extras() const override {
+    if constexpr (HasExtras<Ind>) {
+      return ind_.extras();
+    } else {
+      return {};
+    }
+  }
+
+  std::size_t warmup_period() const override { return ind_.warmup_period(); }
+  InputKind input_kind() const override { return Ind::kInput; }
+
+ private:
+  // Input acceptance of the kind, then the indicator; non-virtual so the block loop inlines it.
+  std::optional<double> step(const StepContext& s) {
     constexpr InputKind k = Ind::kInput;
     if constexpr (k == InputKind::Close) {
       const double c = s.candle->close;
@@ -106,18 +160,6 @@ class Adapter final : public Evaluator {
     }
   }
 
-  std::span<const double> extras() const override {
-    if constexpr (HasExtras<Ind>) {
-      return ind_.extras();
-    } else {
-      return {};
-    }
-  }
-
-  std::size_t warmup_period() const override { return ind_.warmup_period(); }
-  InputKind input_kind() const override { return Ind::kInput; }
-
- private:
   Ind ind_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -226,6 +227,33 @@ TEST_P(Contract, RejectedStepChangesNothing) {
       }
       auto o = step(*ev, testing::full_context(steps[i]));
       ASSERT_TRUE(same(o, expected[i])) << e.name << ": differs at " << i << " after a rejected step at " << at;
+    }
+  }
+}
+
+// The block loop the build uses gives exactly the values and extras of update-by-update.
+TEST_P(Contract, BlockUpdateMatchesStepUpdates) {
+  const FamilyEntry& e = *GetParam();
+  const NameInfo* row = Registry::instance().info(e.name);
+  auto ev = make(e), blk = make(e);
+  ASSERT_TRUE(ev && blk);
+  const auto& steps = walk();
+  const auto expected = replay(*ev, steps);
+  std::vector<StepContext> ctx;
+  for (const auto& s : steps) ctx.push_back(testing::full_context(s));
+  const std::size_t nx = row->extras.size();
+  std::vector<double> values(ctx.size()), extras(ctx.size() * nx);
+  // Uneven blocks, so a block boundary falls inside and after the warm-up.
+  for (std::size_t b = 0; b < ctx.size(); b += 37) {
+    const std::size_t len = std::min<std::size_t>(37, ctx.size() - b);
+    blk->update_block(std::span(ctx).subspan(b, len), values.data() + b, extras.data() + b * nx, nx);
+  }
+  for (std::size_t i = 0; i < ctx.size(); ++i) {
+    const double want = expected[i].value ? *expected[i].value : std::nan("");
+    ASSERT_TRUE(same_bits(values[i], want)) << e.name << " @" << i;
+    for (std::size_t k = 0; k < nx; ++k) {
+      const double wx = expected[i].value ? expected[i].extras[k] : std::nan("");
+      ASSERT_TRUE(same_bits(extras[i * nx + k], wx)) << e.name << " extra " << k << " @" << i;
     }
   }
 }
