@@ -132,16 +132,42 @@ int run_build(std::size_t steps) {
   return 0;
 }
 
+// The implemented indicators as a markdown table: name, input, parameter kinds, extras and the
+// example parameters (which construct successfully).
+int print_catalogue() {
+  static const char* kInputs[] = {"close", "candle", "pair", "derivatives", "book", "trades",
+                                  "trades + book + close", "cross-section"};
+  const auto& reg = ostrel::Registry::instance();
+  std::printf("| name | input | parameters | extras | example |\n|---|---|---|---|---|\n");
+  for (const auto& e : reg.entries()) {
+    const auto* row = reg.info(e.name);
+    std::string sig, extras, example;
+    for (char k : row->signature) sig += std::string(sig.empty() ? "" : ", ") + k;
+    for (auto x : row->extras) extras += std::string(extras.empty() ? "" : ", ") + std::string(x);
+    for (double v : e.example.values()) {
+      char b[32];
+      std::snprintf(b, sizeof b, "%s%g", example.empty() ? "" : ", ", v);
+      example += b;
+    }
+    std::printf("| `%s` | %s | %s | %s | [%s] |\n", std::string(e.name).c_str(),
+                kInputs[static_cast<int>(row->input)], sig.empty() ? "none" : sig.c_str(),
+                extras.c_str(), example.c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::size_t steps = 1000000;
   const char* dump = nullptr;
   std::vector<Job> jobs;
-  bool build_mode = false;
+  bool build_mode = false, catalogue_mode = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--steps") && i + 1 < argc) {
       steps = std::strtoull(argv[++i], nullptr, 10);
+    } else if (!std::strcmp(argv[i], "--catalogue")) {
+      catalogue_mode = true;
     } else if (!std::strcmp(argv[i], "--build")) {
       build_mode = true;
     } else if (!std::strcmp(argv[i], "--dump") && i + 1 < argc) {
@@ -165,6 +191,7 @@ int main(int argc, char** argv) {
     }
   }
   if (build_mode) return run_build(steps);
+  if (catalogue_mode) return print_catalogue();
   const auto& reg = ostrel::Registry::instance();
   if (jobs.empty())
     for (const auto& e : reg.entries()) {

@@ -92,6 +92,29 @@ def machine() -> str:
            f"{cxx[0] if cxx else 'c++'}, Python {platform.python_version()}"
 
 
+def replace_between(text: str, name: str, body: str) -> str:
+    start, end = f"<!-- {name}:start -->", f"<!-- {name}:end -->"
+    i, j = text.find(start), text.find(end)
+    if i < 0 or j < 0:
+        return text
+    return text[: i + len(start)] + "\n" + body.rstrip("\n") + "\n" + text[j:]
+
+
+def update_readme(result_lines: list[str], catalogue: str) -> None:
+    """Regenerates the README's performance and catalogue sections from this run."""
+    readme = Path(__file__).resolve().parent.parent / "README.md"
+    text = readme.read_text()
+    # The performance section is the results file up to the per-member table.
+    body = "\n".join(result_lines)
+    cut = body.find("## Every registered member")
+    perf = body[:cut] if cut >= 0 else body
+    perf = perf.replace("# Benchmark results\n", "").replace("## ", "### ")
+    text = replace_between(text, "bench", perf.strip() + "\n\nFull per-member figures: "
+                           "[bench/results.md](bench/results.md).")
+    text = replace_between(text, "catalogue", catalogue)
+    readme.write_text(text)
+
+
 def main() -> int:
     ap = argparse.ArgumentParser()
     ap.add_argument("binary")
@@ -160,6 +183,9 @@ def main() -> int:
     lines.append("")
     Path(args.out).write_text("\n".join(lines))
     print(f"wrote {args.out}", file=sys.stderr)
+    catalogue = subprocess.run([args.binary, "--catalogue"], check=True, capture_output=True,
+                               text=True).stdout
+    update_readme(lines, catalogue)
     return 0
 
 
