@@ -12,14 +12,17 @@ from __future__ import annotations
 import math
 from typing import Optional
 
-from .moving_averages import Member, RollingMean, div, fma, midpoint
-
-
-def plain_sum(values) -> float:
-    s = -0.0
-    for v in values:
-        s = s + v
-    return s
+from .common import (
+    RollingMean,
+    SeededEma,
+    ShiftedVariance,
+    Window,
+    div,
+    fma,
+    midpoint,
+    plain_sum,
+)
+from .moving_averages import Member
 
 
 def sqrt0(x: float) -> float:
@@ -37,53 +40,6 @@ def bands(upper: float, middle: float, lower: float, **more):
 # --- shared pieces --------------------------------------------------------------------------
 
 
-class Window:
-    """The last n values, oldest first."""
-
-    def __init__(self, n: int):
-        self.n = n
-        self.v: list = []
-
-    def push(self, x) -> bool:
-        self.v.append(x)
-        if len(self.v) > self.n:
-            self.v.pop(0)
-        return len(self.v) == self.n
-
-
-class ShiftedVariance:
-    """Window of n values with sums of deviations from a reference value: the first value
-    ever pushed, then the exact window mean at each recomputation (every n pushes)."""
-
-    def __init__(self, n: int):
-        self.n = n
-        self.win: list[float] = []
-        self.ref: Optional[float] = None
-        self.s1 = 0.0
-        self.s2 = 0.0
-        self.pushes = 0
-
-    def push(self, x: float) -> bool:
-        if self.ref is None:
-            self.ref = x
-        if len(self.win) == self.n:
-            old = self.win.pop(0)
-            d = old - self.ref
-            self.s1 = self.s1 - d
-            self.s2 = self.s2 - d * d
-        self.win.append(x)
-        d = x - self.ref
-        self.s1 = self.s1 + d
-        self.s2 = self.s2 + d * d
-        self.pushes += 1
-        if self.pushes == self.n:
-            self.pushes = 0
-            self.ref = plain_sum(self.win) / len(self.win)
-            self.s1 = plain_sum(v - self.ref for v in self.win)
-            self.s2 = plain_sum((v - self.ref) * (v - self.ref) for v in self.win)
-        return len(self.win) == self.n
-
-
 class BollingerCore:
     def __init__(self, n: int, k: float):
         self.var = ShiftedVariance(n)
@@ -95,7 +51,7 @@ class BollingerCore:
             return None
         n = float(self.n)
         m1 = self.var.s1 / n
-        mean = self.var.ref + m1
+        mean = self.var.k + m1
         sigma = sqrt0(self.var.s2 / n - m1 * m1)
         return mean + self.k * sigma, mean, mean - self.k * sigma, sigma
 
@@ -151,23 +107,6 @@ class Atr:
     @property
     def value(self) -> Optional[float]:
         return self.avg.value
-
-
-class SeededEma:
-    def __init__(self, n: int):
-        self.n = n
-        self.alpha = 2.0 / (float(n) + 1.0)
-        self.seed: list[float] = []
-        self.value: Optional[float] = None
-
-    def push(self, x: float) -> Optional[float]:
-        if self.value is None:
-            self.seed.append(x)
-            if len(self.seed) == self.n:
-                self.value = plain_sum(self.seed) / self.n
-            return self.value
-        self.value = fma(self.alpha, x, (1.0 - self.alpha) * self.value)
-        return self.value
 
 
 def quantile(values, q: float) -> float:

@@ -13,174 +13,27 @@ dict of the named secondary outputs.
 from __future__ import annotations
 
 import math
-from fractions import Fraction
 from typing import Optional
 
-HALF_MAX = 8.988465674311579e307
-EPS = 2.220446049250313e-16
-
-
-def fma(a: float, b: float, c: float) -> float:
-    """a * b + c rounded once."""
-    if not (math.isfinite(a) and math.isfinite(b) and math.isfinite(c)):
-        return a * b + c
-    exact = Fraction(a) * Fraction(b) + Fraction(c)
-    try:
-        return float(exact)  # int / int division is correctly rounded
-    except OverflowError:
-        return math.inf if exact > 0 else -math.inf
-
-
-def div(a: float, b: float) -> float:
-    """IEEE division: Python raises where the hardware gives an infinity or NaN."""
-    if b != 0 or math.isnan(b):
-        return a / b
-    if a == 0 or math.isnan(a):
-        return math.nan
-    return math.copysign(math.inf, a) * math.copysign(1.0, b)
-
-
-def exp(x: float) -> float:
-    try:
-        return math.exp(x)
-    except OverflowError:
-        return math.inf
-
-
-def midpoint(a: float, b: float) -> float:
-    if abs(a) <= HALF_MAX and abs(b) <= HALF_MAX:
-        return (a + b) * 0.5
-    return a * 0.5 + b * 0.5
-
-
-def fmin(a: float, b: float) -> float:
-    """Minimum that ignores a NaN operand."""
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    return a if a < b else b
-
-
-def fmax(a: float, b: float) -> float:
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    return a if a > b else b
-
-
-def clamp(v: float, lo: float, hi: float) -> float:
-    if v < lo:
-        return lo
-    if hi < v:
-        return hi
-    return v
-
-
-def round_half_away(x: float) -> float:
-    return math.floor(x + 0.5) if x >= 0 else -math.floor(-x + 0.5)
-
-
-def candle_valid(o: float, h: float, l: float, c: float, v: float) -> bool:
-    if not all(math.isfinite(x) for x in (o, h, l, c)):
-        return False
-    if not math.isfinite(v) or v < 0:
-        return False
-    if l > h or o > h or c > h or o < l or c < l:
-        return False
-    return True
-
+from .common import (
+    EPS,
+    CmoCore,
+    EmaCore,
+    RollingMean,
+    Window,
+    WmaCore,
+    ZlemaCore,
+    candle_valid,
+    clamp,
+    div,
+    exp,
+    fmax,
+    fmin,
+    midpoint,
+    round_half_away,
+)
 
 # --- cores ---------------------------------------------------------------------------------
-
-
-class RollingMean:
-    def __init__(self, n: int):
-        self.n = n
-        self.buf = [0.0] * n
-        self.pos = 0
-        self.count = 0
-        self.sum = 0.0
-        self.updates = 0
-
-    def push(self, x: float) -> Optional[float]:
-        if not math.isfinite(x):
-            return None
-        if self.count == self.n:
-            oldest = self.buf[self.pos]
-            self.buf[self.pos] = x
-            self.sum = x + (self.sum - oldest)
-        else:
-            self.buf[self.pos] = x
-            self.sum = x + self.sum
-            self.count += 1
-        self.pos = (self.pos + 1) % self.n
-        self.updates += 1
-        if self.updates == 16 * self.n:
-            s = -0.0
-            for v in self.buf[self.pos :] + self.buf[: self.pos]:
-                s = s + v
-            self.sum = s
-            self.updates = 0
-        if self.count == self.n:
-            return self.sum / self.n
-        return None
-
-
-class EmaCore:
-    def __init__(self, n: int):
-        self.n = n
-        self.alpha = 2.0 / (float(n) + 1.0)
-        self.oma = 1.0 - self.alpha
-        self.seed: list[float] = []
-        self.ready = False
-        self.value = 0.0
-
-    def push(self, x: Optional[float]) -> Optional[float]:
-        if x is None or not math.isfinite(x):
-            return None
-        if self.ready:
-            self.value = fma(self.alpha, x, self.oma * self.value)
-            return self.value
-        self.seed.append(x)
-        if len(self.seed) == self.n:
-            s = -0.0
-            for v in self.seed:
-                s = s + v
-            self.value = s / self.n
-            self.ready = True
-            return self.value
-        return None
-
-
-class WmaCore:
-    def __init__(self, n: int):
-        self.n = n
-        self.window: list[float] = []
-        self.total = 0.0
-        self.weighted = 0.0
-        self.den = (float(n) + 1.0) * float(n) * 0.5
-
-    def push(self, x: Optional[float]) -> Optional[float]:
-        if x is None or not math.isfinite(x):
-            return None
-        n = self.n
-        if len(self.window) < n:
-            self.window.append(x)
-            self.total = x + self.total
-            if len(self.window) < n:
-                return None
-            w = -0.0
-            for i, v in enumerate(self.window):
-                w = w + float(i + 1) * v
-            self.weighted = w
-            return self.weighted / self.den
-        oldest = self.window.pop(0)
-        self.weighted = float(n) * x + (self.weighted - self.total)
-        self.total = x + (self.total - oldest)
-        self.window.append(x)
-        return self.weighted / self.den
 
 
 class WilderCore:
@@ -202,20 +55,6 @@ class WilderCore:
             return None
         self.value = (x + (float(self.n) - 1.0) * self.value) / self.n
         return self.value
-
-
-class Window:
-    """The last n values, oldest first."""
-
-    def __init__(self, n: int):
-        self.n = n
-        self.v: list[float] = []
-
-    def push(self, x: float) -> bool:
-        self.v.append(x)
-        if len(self.v) > self.n:
-            self.v.pop(0)
-        return len(self.v) == self.n
 
 
 # --- members -------------------------------------------------------------------------------
@@ -409,41 +248,10 @@ class Frama(Member):
         return self.prev
 
 
-class CmoRecurrence:
-    def __init__(self, c):
-        self.c = c
-        self.prev = None
-        self.pairs: list[tuple[float, float]] = []
-        self.su = 0.0
-        self.sd = 0.0
-        self.seen = 0
-
-    def push(self, x):
-        if self.prev is None:
-            self.prev = x
-            return None
-        diff = x - self.prev
-        self.prev = x
-        up = max(diff, 0.0)
-        down = max(-diff, 0.0)
-        if len(self.pairs) == self.c:
-            ou, od = self.pairs.pop(0)
-            self.su = self.su - ou
-            self.sd = self.sd - od
-        self.pairs.append((up, down))
-        self.su = self.su + up
-        self.sd = self.sd + down
-        self.seen += 1
-        if self.seen < self.c:
-            return None
-        total = self.su + self.sd
-        return ((self.su - self.sd) * 100.0) / total if total != 0 else 0.0
-
-
 class Vidya(Member):
     def __init__(self, p, c):
         self.k0 = 2.0 / (float(p) + 1.0)
-        self.cmo = CmoRecurrence(c)
+        self.cmo = CmoCore(c)
         self.prev = None
 
     def step(self, x):
@@ -458,16 +266,10 @@ class Vidya(Member):
 
 class Zlema(Member):
     def __init__(self, n):
-        self.win = Window((n - 1) // 2 + 1)
-        self.ema = EmaCore(n)
+        self.z = ZlemaCore(n)
 
     def step(self, x):
-        if not self.win.push(x):
-            return None
-        d = fma(2.0, x, -self.win.v[0])
-        if not math.isfinite(d):
-            return None
-        return self.ema.push(d)
+        return self.z.push(x)
 
 
 class T3(Member):

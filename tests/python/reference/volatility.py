@@ -3,7 +3,7 @@
 Written from the formulas alone, without sharing code or structure with the engine, so that the
 engine's outputs can be checked against an independent reading on long random series. Every
 operation follows the stated evaluation order; Python floats are IEEE doubles and Python never
-reassociates. Fused multiply-adds are emulated exactly (``moving_averages.fma``).
+reassociates. Fused multiply-adds are emulated exactly (``common.fma``).
 
 Each member is a class with ``push(candle)`` taking ``(ts, open, high, low, close, volume)`` and
 returning ``None`` (no value, including rejected steps) or ``(value, extras)`` with ``extras`` a
@@ -15,27 +15,9 @@ from __future__ import annotations
 import math
 from typing import Optional
 
-from .moving_averages import candle_valid, div, fma
+from .common import SeededEma, ShiftedVariance, candle_valid, div, fma, ln, midpoint, sqrt
 
-HALF_MAX = 8.988465674311579e307
 HALF_PI = 1.5707963267948966
-
-
-def ln(x: float) -> float:
-    """IEEE logarithm: Python raises where the hardware gives -inf or NaN."""
-    if math.isnan(x) or x < 0:
-        return math.nan
-    if x == 0:
-        return -math.inf
-    if math.isinf(x):
-        return math.inf
-    return math.log(x)
-
-
-def sqrt(x: float) -> float:
-    if math.isnan(x) or x < 0:
-        return math.nan
-    return math.sqrt(x)
 
 
 def clamp0(x: float) -> float:
@@ -86,47 +68,8 @@ class RunningSum:
         return len(self.win) == self.n
 
 
-class RunningVariance:
+class RunningVariance(ShiftedVariance):
     """Sample variance of a window from sums of deviations from a shift k."""
-
-    def __init__(self, n: int):
-        self.n = n
-        self.win: list[float] = []
-        self.k: Optional[float] = None
-        self.s1 = 0.0
-        self.s2 = 0.0
-        self.pushes = 0
-
-    def push(self, x: float) -> bool:
-        if self.k is None:
-            self.k = x
-        d = x - self.k
-        if len(self.win) == self.n:
-            # the evicted element's terms leave first, then the new ones enter
-            do = self.win.pop(0) - self.k
-            self.s1 = d + (self.s1 - do)
-            self.s2 = d * d + (self.s2 - do * do)
-        else:
-            self.s1 = d + self.s1
-            self.s2 = d * d + self.s2
-        self.win.append(x)
-        self.pushes += 1
-        if self.pushes == self.n:
-            s = -0.0
-            for v in self.win:
-                s = s + v
-            self.k = s / len(self.win)
-            s1, s2 = -0.0, -0.0
-            for v in self.win:
-                d = v - self.k
-                s1 = s1 + d
-                s2 = s2 + d * d
-            self.s1, self.s2 = s1, s2
-            self.pushes = 0
-        return self.full()
-
-    def full(self) -> bool:
-        return len(self.win) == self.n
 
     def variance(self) -> float:
         n = float(self.n)
@@ -175,27 +118,6 @@ class Wilder:
                 s = s + v
             return math.isfinite(s)
         return math.isfinite(fma(self.value, float(self.n) - 1.0, x) * self.inv)
-
-
-class SeededEma:
-    def __init__(self, n: int):
-        self.n = n
-        self.alpha = 2.0 / (float(n) + 1.0)
-        self.seed: list[float] = []
-        self.value: Optional[float] = None
-
-    def push(self, x: float) -> Optional[float]:
-        if self.value is None:
-            self.seed.append(x)
-            if len(self.seed) < self.n:
-                return None
-            s = -0.0
-            for v in self.seed:
-                s = s + v
-            self.value = s / self.n
-            return self.value
-        self.value = fma(self.alpha, x, (1.0 - self.alpha) * self.value)
-        return self.value
 
 
 def annualise(ppy: int, s: float) -> float:
@@ -638,7 +560,7 @@ class VolatilityCone(Member):
             med = s[L // 2]
         else:
             a, b = s[L // 2 - 1], s[L // 2]
-            med = (a + b) * 0.5 if abs(a) <= HALF_MAX and abs(b) <= HALF_MAX else a * 0.5 + b * 0.5
+            med = midpoint(a, b)
         pct = 100.0 * sum(1 for v in self.vols if v <= cur) / L
         extras = {"current": cur, "min": s[0], "median": med, "max": s[-1], "percentile": pct}
         self.last = (cur, extras)
