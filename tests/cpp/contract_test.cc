@@ -52,48 +52,16 @@ void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 namespace ostrel {
 namespace {
 
+using testing::replay;
+using testing::same;
 using testing::Step;
+using testing::step;
 
 constexpr std::size_t kSteps = 600;
 
 const std::vector<Step>& walk() {
   static const std::vector<Step> w = testing::random_walk(kSteps);
   return w;
-}
-
-struct Output {
-  std::optional<double> value;
-  std::vector<double> extras;
-};
-
-bool same_bits(double a, double b) {
-  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
-}
-
-bool same(const Output& a, const Output& b) {
-  if (a.value.has_value() != b.value.has_value()) return false;
-  if (!a.value) return true;
-  if (!same_bits(*a.value, *b.value) || a.extras.size() != b.extras.size()) return false;
-  for (std::size_t i = 0; i < a.extras.size(); ++i)
-    if (!same_bits(a.extras[i], b.extras[i])) return false;
-  return true;
-}
-
-Output step(Evaluator& ev, const StepContext& ctx) {
-  Output o;
-  o.value = ev.update(ctx);
-  if (o.value) {
-    auto x = ev.extras();
-    o.extras.assign(x.begin(), x.end());
-  }
-  return o;
-}
-
-std::vector<Output> replay(Evaluator& ev, const std::vector<Step>& steps) {
-  std::vector<Output> out;
-  out.reserve(steps.size());
-  for (const auto& s : steps) out.push_back(step(ev, testing::full_context(s)));
-  return out;
 }
 
 EvaluatorPtr make(const FamilyEntry& e) {

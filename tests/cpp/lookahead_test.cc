@@ -21,6 +21,9 @@
 namespace ostrel {
 namespace {
 
+using testing::replay;
+using testing::same;
+using testing::same_bits;
 using testing::Step;
 
 constexpr std::size_t kSteps = 320;
@@ -44,41 +47,8 @@ std::vector<Step> altered_after(const std::vector<Step>& base, const std::vector
   return out;
 }
 
-struct Output {
-  std::optional<double> value;
-  std::vector<double> extras;
-};
-
-bool same_bits(double a, double b) {
-  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
-}
-
-bool same(const Output& a, const Output& b) {
-  if (a.value.has_value() != b.value.has_value()) return false;
-  if (!a.value) return true;
-  if (!same_bits(*a.value, *b.value) || a.extras.size() != b.extras.size()) return false;
-  for (std::size_t k = 0; k < a.extras.size(); ++k)
-    if (!same_bits(a.extras[k], b.extras[k])) return false;
-  return true;
-}
-
 // Builds an evaluator meant to be replayed over `series`.
 using Maker = std::function<EvaluatorPtr(const std::vector<Step>& series)>;
-
-std::vector<Output> replay(Evaluator& ev, const std::vector<Step>& steps) {
-  std::vector<Output> out;
-  out.reserve(steps.size());
-  for (const auto& s : steps) {
-    Output o;
-    o.value = ev.update(testing::full_context(s));
-    if (o.value) {
-      auto x = ev.extras();
-      o.extras.assign(x.begin(), x.end());
-    }
-    out.push_back(std::move(o));
-  }
-  return out;
-}
 
 // The first step at or before i whose output changes when the steps after i change.
 std::optional<std::size_t> first_leak(const Maker& make, std::size_t i) {
