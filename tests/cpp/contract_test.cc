@@ -52,10 +52,7 @@ void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 namespace ostrel {
 namespace {
 
-using testing::replay;
-using testing::same;
 using testing::Step;
-using testing::step;
 
 constexpr std::size_t kSteps = 600;
 
@@ -143,7 +140,7 @@ TEST_P(Contract, CataloguedShape) {
   auto ev = make(e);
   ASSERT_TRUE(ev);
   EXPECT_EQ(ev->input_kind(), row->input);
-  auto out = replay(*ev, walk());
+  auto out = testing::replay(*ev, walk());
   for (const auto& o : out)
     if (o.value) {
       ASSERT_EQ(o.extras.size(), row->extras.size()) << e.name;
@@ -155,7 +152,7 @@ TEST_P(Contract, FirstValueAtWarmupPeriod) {
   auto ev = make(e);
   ASSERT_TRUE(ev);
   const std::size_t warmup = ev->warmup_period();
-  auto out = replay(*ev, walk());
+  auto out = testing::replay(*ev, walk());
   std::size_t first = 0;
   for (std::size_t i = 0; i < out.size(); ++i)
     if (out[i].value) {
@@ -171,8 +168,9 @@ TEST_P(Contract, FreshEvaluatorsAgree) {
   const FamilyEntry& e = *GetParam();
   auto a = make(e), b = make(e);
   ASSERT_TRUE(a && b);
-  auto ra = replay(*a, walk()), rb = replay(*b, walk());
-  for (std::size_t i = 0; i < ra.size(); ++i) ASSERT_TRUE(same(ra[i], rb[i])) << e.name << " @" << i;
+  auto ra = testing::replay(*a, walk()), rb = testing::replay(*b, walk());
+  for (std::size_t i = 0; i < ra.size(); ++i)
+    ASSERT_TRUE(testing::same(ra[i], rb[i])) << e.name << " @" << i;
 }
 
 TEST_P(Contract, RejectedStepChangesNothing) {
@@ -180,7 +178,7 @@ TEST_P(Contract, RejectedStepChangesNothing) {
   auto base = make(e);
   ASSERT_TRUE(base);
   const auto& steps = walk();
-  const auto expected = replay(*base, steps);
+  const auto expected = testing::replay(*base, steps);
   // Once during warm-up and once after it.
   for (std::size_t at : {std::size_t{2}, base->warmup_period() + 3}) {
     if (at >= steps.size()) continue;
@@ -192,8 +190,9 @@ TEST_P(Contract, RejectedStepChangesNothing) {
         auto o = ev->update(bad.ctx);
         ASSERT_FALSE(o.has_value()) << e.name << ": rejected step produced a value";
       }
-      auto o = step(*ev, testing::full_context(steps[i]));
-      ASSERT_TRUE(same(o, expected[i])) << e.name << ": differs at " << i << " after a rejected step at " << at;
+      auto o = testing::step(*ev, testing::full_context(steps[i]));
+      ASSERT_TRUE(testing::same(o, expected[i]))
+          << e.name << ": differs at " << i << " after a rejected step at " << at;
     }
   }
 }

@@ -21,9 +21,6 @@
 namespace ostrel {
 namespace {
 
-using testing::replay;
-using testing::same;
-using testing::same_bits;
 using testing::Step;
 
 constexpr std::size_t kSteps = 320;
@@ -55,11 +52,11 @@ std::optional<std::size_t> first_leak(const Maker& make, std::size_t i) {
   const auto& base = base_walk();
   const auto altered = altered_after(base, other_walk(), i);
   auto a = make(altered);
-  const auto alt = replay(*a, altered);
+  const auto alt = testing::replay(*a, altered);
   auto b = make(base);
-  const auto orig = replay(*b, base);
+  const auto orig = testing::replay(*b, base);
   for (std::size_t k = 0; k <= i; ++k)
-    if (!same(alt[k], orig[k])) return k;
+    if (!testing::same(alt[k], orig[k])) return k;
   return std::nullopt;
 }
 
@@ -207,10 +204,10 @@ TEST(LookAheadBuild, FeatureCellsIgnoreLaterSteps) {
     ASSERT_EQ(alt.rows, kSteps);
     for (std::size_t r = 0; r <= i; ++r)
       for (std::size_t c = 0; c < features; ++c)
-        ASSERT_TRUE(same_bits(orig.row(r)[c], alt.row(r)[c]))
+        ASSERT_TRUE(testing::same_bits(orig.row(r)[c], alt.row(r)[c]))
             << spec.features[c].column << " of row " << r
             << " changes when the steps after " << i << " change";
-    EXPECT_FALSE(same_bits(orig.row(i)[features], alt.row(i)[features]))
+    EXPECT_FALSE(testing::same_bits(orig.row(i)[features], alt.row(i)[features]))
         << "the label of row " << i << " should see the next step";
   }
 }
