@@ -89,6 +89,35 @@ def multiplicative_walk_candles(rng: random.Random, steps: int) -> list[list]:
     return out
 
 
+def _walk(rng: random.Random, price: float, flat: int, scale: float, spikes) -> tuple[float, int]:
+    """One step of the seeded walks: (price, flat steps left)."""
+    r = rng.random()
+    if flat > 0:
+        flat -= 1
+    elif r < 0.03:
+        flat = rng.randint(3, 40)  # flat run: long enough to empty whole windows
+    elif r < 0.04:
+        price *= rng.choice(spikes)  # spike or sign flip
+    elif r < 0.045:
+        price = 0.0
+    elif price == 0.0:
+        price = scale * rng.uniform(0.5, 1.5)
+    else:
+        price += abs(price) * rng.gauss(0.0, 0.02) + scale * rng.gauss(0.0, 0.002)
+    return price, flat
+
+
+def _around(rng: random.Random, o: float, price: float, flat: int, scale: float):
+    """(high, low, open, volume) of a candle from open o to price; a flat run opens at the price
+    and has no range."""
+    if flat > 0:
+        o = price
+    spread = 0.0 if flat > 0 else abs(price - o) * rng.random() + scale * 0.01 * rng.random()
+    hi, lo = max(o, price) + spread, min(o, price) - spread
+    vol = 0.0 if rng.random() < 0.05 else rng.uniform(0.0, 1e4)
+    return hi, lo, o, vol
+
+
 def seeded_walk(seed: int, steps: int):
     """(open, high, low, close, volume) candles of a random walk at a price scale drawn from the
     seed, with flat runs, spikes, sign flips and zero stretches; about 3% are invalid."""
@@ -98,25 +127,9 @@ def seeded_walk(seed: int, steps: int):
     out = []
     flat = 0
     for i in range(steps):
-        r = rng.random()
-        if flat > 0:
-            flat -= 1
-        elif r < 0.03:
-            flat = rng.randint(3, 40)  # flat run: long enough to empty whole windows
-        elif r < 0.04:
-            price *= rng.choice([8.0, 0.1, -1.0])  # spike or sign flip
-        elif r < 0.045:
-            price = 0.0
-        elif price == 0.0:
-            price = scale * rng.uniform(0.5, 1.5)
-        else:
-            price += abs(price) * rng.gauss(0.0, 0.02) + scale * rng.gauss(0.0, 0.002)
+        price, flat = _walk(rng, price, flat, scale, (8.0, 0.1, -1.0))
         o = out[-1][3] if out and rng.random() < 0.7 else price
-        if flat > 0:
-            o = price
-        spread = 0.0 if flat > 0 else abs(price - o) * rng.random() + scale * 0.01 * rng.random()
-        hi, lo = max(o, price) + spread, min(o, price) - spread
-        vol = 0.0 if rng.random() < 0.05 else rng.uniform(0.0, 1e4)
+        hi, lo, o, vol = _around(rng, o, price, flat, scale)
         if i > 0 and rng.random() < 0.03:
             bad = rng.randrange(3)
             if bad == 0:
@@ -142,26 +155,10 @@ def seeded_walk_with_times(seed: int, steps: int, scale: float | None = None):
     out = []
     for _ in range(steps):
         ts += rng.choice([60_000, 3_600_000, 5_400_000, 1, 999])
-        r = rng.random()
-        if flat > 0:
-            flat -= 1
-        elif r < 0.03:
-            flat = rng.randint(3, 40)
-        elif r < 0.04:
-            price *= rng.choice([8.0, 0.1, -1.0, 1e6, 1e-6])
-        elif r < 0.045:
-            price = 0.0
-        elif price == 0.0:
-            price = scale * rng.uniform(0.5, 1.5)
-        else:
-            price += abs(price) * rng.gauss(0.0, 0.02) + scale * rng.gauss(0.0, 0.002)
+        price, flat = _walk(rng, price, flat, scale, (8.0, 0.1, -1.0, 1e6, 1e-6))
         price = max(-1.7e308, min(price, 1.7e308))  # documents hold finite numbers only
         o = out[-1][4] if out and rng.random() < 0.7 and math.isfinite(out[-1][4]) else price
-        if flat > 0:
-            o = price
-        spread = 0.0 if flat > 0 else abs(price - o) * rng.random() + scale * 0.01 * rng.random()
-        hi, lo = max(o, price) + spread, min(o, price) - spread
-        vol = 0.0 if rng.random() < 0.05 else rng.uniform(0.0, 1e4)
+        hi, lo, o, vol = _around(rng, o, price, flat, scale)
         bad = rng.random()
         if bad < 0.02:
             hi, lo = lo - abs(lo) - 1.0, hi + abs(hi) + 1.0
@@ -323,3 +320,16 @@ def row_mismatches(got, want, fields):
             if not agrees(g[col], expected):
                 bad.append((i, field or "value", g[col], expected))
     return bad
+
+
+def walk_mismatches(ref_members, name, params, fields):
+    """(scale, mismatches) over the walks near 1e8, near 1 and jumping between magnitudes.
+    Near 1e8 the rendering step is about one unit in the last place, so there the evaluation
+    order, the fused multiply-adds and the re-summation cadence must agree exactly; elsewhere
+    cells agree to 1e-9 relative."""
+    rng = random.Random(f"{name}{params}")
+    for scale in (1e8, 1.0, None):
+        candles = walk_candles(rng, 2000, scale)
+        rel = 0.0 if scale == 1e8 else 1e-9
+        yield scale, candle_mismatches(ref_members, name, params, fields, candles, rel,
+                                       without_timestamp)

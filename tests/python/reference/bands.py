@@ -13,6 +13,7 @@ import math
 from typing import Optional
 
 from .common import (
+    AtrCore,
     RollingMean,
     SeededEma,
     ShiftedVariance,
@@ -54,59 +55,6 @@ class BollingerCore:
         mean = self.var.k + m1
         sigma = sqrt0(self.var.s2 / n - m1 * m1)
         return mean + self.k * sigma, mean, mean - self.k * sigma, sigma
-
-
-class Wilder:
-    """Mean of the first n inputs, then (avg·(n − 1) + x)·(1/n) with one fused multiply-add.
-    An input, seed sum or average that is not finite is refused and changes nothing (a range or
-    average that overflowed yields no value instead of poisoning every later one)."""
-
-    def __init__(self, n: int):
-        self.n = n
-        self.inv = 1.0 / float(n)
-        self.count = 0
-        self.sum = -0.0
-        self.value: Optional[float] = None
-
-    def push(self, x: float) -> bool:
-        if not math.isfinite(x):
-            return False
-        if self.value is None:
-            s = x + self.sum
-            if not math.isfinite(s):
-                return False
-            self.sum = s
-            self.count += 1
-            if self.count == self.n:
-                self.value = self.sum / self.n
-            return True
-        v = fma(self.value, float(self.n) - 1.0, x) * self.inv
-        if not math.isfinite(v):
-            return False
-        self.value = v
-        return True
-
-
-class Atr:
-    """Wilder average of the true range; a refused candle leaves the previous close alone."""
-
-    def __init__(self, n: int):
-        self.prev: Optional[float] = None
-        self.avg = Wilder(n)
-
-    def push(self, h: float, l: float, c: float) -> bool:
-        if self.prev is None:
-            tr = h - l
-        else:
-            tr = max(h - l, abs(h - self.prev), abs(l - self.prev))
-        if not self.avg.push(tr):
-            return False
-        self.prev = c
-        return True
-
-    @property
-    def value(self) -> Optional[float]:
-        return self.avg.value
 
 
 def quantile(values, q: float) -> float:
@@ -283,7 +231,7 @@ class Keltner(Member):
 
     def __init__(self, ema_n, atr_n, k):
         self.ema = SeededEma(ema_n)
-        self.atr = Atr(atr_n)
+        self.atr = AtrCore(atr_n)
         self.k = k
 
     def step_candle(self, o, h, l, c, v):
@@ -304,7 +252,7 @@ class StarcBands(Member):
 
     def __init__(self, sma_n, atr_n, k):
         self.sma = RollingMean(sma_n)
-        self.atr = Atr(atr_n)
+        self.atr = AtrCore(atr_n)
         self.k = k
 
     def step_candle(self, o, h, l, c, v):
@@ -321,7 +269,7 @@ class AtrBands(Member):
     candle_input = True
 
     def __init__(self, n, k):
-        self.atr = Atr(n)
+        self.atr = AtrCore(n)
         self.k = k
 
     def step_candle(self, o, h, l, c, v):

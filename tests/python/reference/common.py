@@ -163,6 +163,35 @@ def candle_valid(o: float, h: float, lo: float, c: float, v: float) -> bool:
     return True
 
 
+# --- members -----------------------------------------------------------------------------------
+
+
+class Member:
+    """A member replayed over candle rows ending in (open, high, low, close, volume).
+
+    push(candle) returns None (no value, a refused step included) or (value, extras) with extras
+    a dict of the named secondary outputs. A close-input member sees only finite closes, through
+    step(close); a candle-input member only valid candles, through on_candle(candle)."""
+
+    candle_input = False
+
+    def push(self, candle):
+        o, h, lo, c, v = candle[-5:]
+        if self.candle_input:
+            if not candle_valid(o, h, lo, c, v):
+                return None
+            out = self.on_candle(candle)
+        else:
+            if not math.isfinite(c):
+                return None
+            out = self.step(c)
+        if out is None:
+            return None
+        if isinstance(out, tuple):
+            return out
+        return out, {}
+
+
 # --- cores shared by several families ---------------------------------------------------------
 
 
@@ -364,3 +393,60 @@ class ShiftedVariance:
 
     def full(self) -> bool:
         return len(self.win) == self.n
+
+
+def true_range(h: float, l: float, prev: Optional[float]) -> float:
+    """High minus low, widened to the previous close; the first candle has only its range."""
+    if prev is None:
+        return h - l
+    return max(h - l, abs(h - prev), abs(l - prev))
+
+
+class WilderAverage:
+    """Mean of the first n inputs, then (avg·(n − 1) + x)·(1/n) with one fused multiply-add.
+    An input, seed sum or average that is not finite is refused and changes nothing (a range or
+    average that overflowed yields no value instead of poisoning every later one)."""
+
+    def __init__(self, n: int):
+        self.n = n
+        self.inv = 1.0 / float(n)
+        self.count = 0
+        self.sum = -0.0
+        self.value: Optional[float] = None
+
+    def push(self, x: float) -> bool:
+        """Whether x was taken; the average, once seeded, is in `value`."""
+        if not math.isfinite(x):
+            return False
+        if self.value is None:
+            s = x + self.sum
+            if not math.isfinite(s):
+                return False
+            self.sum = s
+            self.count += 1
+            if self.count == self.n:
+                self.value = self.sum / self.n
+            return True
+        v = fma(self.value, float(self.n) - 1.0, x) * self.inv
+        if not math.isfinite(v):
+            return False
+        self.value = v
+        return True
+
+
+class AtrCore:
+    """Wilder average of the true range; a refused candle leaves the previous close alone."""
+
+    def __init__(self, n: int):
+        self.prev: Optional[float] = None
+        self.avg = WilderAverage(n)
+
+    def push(self, h: float, l: float, c: float) -> bool:
+        if not self.avg.push(true_range(h, l, self.prev)):
+            return False
+        self.prev = c
+        return True
+
+    @property
+    def value(self) -> Optional[float]:
+        return self.avg.value

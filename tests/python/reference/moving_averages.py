@@ -15,6 +15,7 @@ from __future__ import annotations
 import math
 from typing import Optional
 
+from . import common
 from .common import (
     EPS,
     CmoCore,
@@ -23,7 +24,6 @@ from .common import (
     Window,
     WmaCore,
     ZlemaCore,
-    candle_valid,
     clamp,
     div,
     exp,
@@ -60,24 +60,11 @@ class WilderCore:
 # --- members -------------------------------------------------------------------------------
 
 
-class Member:
-    candle_input = False
+class Member(common.Member):
+    """Rows are (open, high, low, close, volume); candle members read them all."""
 
-    def push(self, candle):
-        o, h, l, c, v = candle
-        if self.candle_input:
-            if not candle_valid(o, h, l, c, v):
-                return None
-            out = self.step_candle(o, h, l, c, v)
-        else:
-            if not math.isfinite(c):
-                return None
-            out = self.step(c)
-        if out is None:
-            return None
-        if isinstance(out, tuple):
-            return out
-        return out, {}
+    def on_candle(self, candle):
+        return self.step_candle(*candle)
 
 
 class Sma(Member):

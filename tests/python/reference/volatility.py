@@ -15,7 +15,19 @@ from __future__ import annotations
 import math
 from typing import Optional
 
-from .common import SeededEma, ShiftedVariance, candle_valid, div, fma, ln, midpoint, sqrt
+from . import common
+from .common import (
+    AtrCore,
+    SeededEma,
+    ShiftedVariance,
+    WilderAverage,
+    div,
+    fma,
+    ln,
+    midpoint,
+    sqrt,
+    true_range,
+)
 
 HALF_PI = 1.5707963267948966
 
@@ -27,12 +39,6 @@ def clamp0(x: float) -> float:
 
 def log_return(close: float, prev: float) -> float:
     return ln(div(close, prev))
-
-
-def true_range(h: float, l: float, prev: Optional[float]) -> float:
-    if prev is None:
-        return h - l
-    return max(h - l, abs(h - prev), abs(l - prev))
 
 
 # --- shared state pieces -------------------------------------------------------------------
@@ -81,45 +87,6 @@ class RunningVariance(ShiftedVariance):
         return sqrt(clamp0(self.s2 / n - m * m))
 
 
-class Wilder:
-    def __init__(self, n: int):
-        self.n = n
-        self.inv = 1.0 / float(n)
-        self.seed: list[float] = []
-        self.value: Optional[float] = None
-
-    def push(self, x: float) -> Optional[float]:
-        """None also when x or the new state is not finite; such a push changes nothing."""
-        if not math.isfinite(x):
-            return None
-        if self.value is None:
-            s = -0.0
-            for v in self.seed + [x]:
-                s = s + v
-            if not math.isfinite(s):
-                return None
-            self.seed.append(x)
-            if len(self.seed) < self.n:
-                return None
-            self.value = s / self.n
-            return self.value
-        v = fma(self.value, float(self.n) - 1.0, x) * self.inv
-        if not math.isfinite(v):
-            return None
-        self.value = v
-        return self.value
-
-    def accepts(self, x: float) -> bool:
-        if not math.isfinite(x):
-            return False
-        if self.value is None:
-            s = -0.0
-            for v in self.seed + [x]:
-                s = s + v
-            return math.isfinite(s)
-        return math.isfinite(fma(self.value, float(self.n) - 1.0, x) * self.inv)
-
-
 def annualise(ppy: int, s: float) -> float:
     return math.sqrt(float(ppy)) * sqrt(clamp0(s)) * 100.0
 
@@ -127,24 +94,14 @@ def annualise(ppy: int, s: float) -> float:
 # --- members -------------------------------------------------------------------------------
 
 
-class Member:
+class Member(common.Member):
+    """Rows are (ts, open, high, low, close, volume); candle members read all but the volume."""
+
     candle_input = True
 
-    def push(self, candle):
-        ts, o, h, l, c, v = candle
-        if self.candle_input:
-            if not candle_valid(o, h, l, c, v):
-                return None
-            out = self.step(ts, o, h, l, c)
-        else:
-            if not math.isfinite(c):
-                return None
-            out = self.step(c)
-        if out is None:
-            return None
-        if isinstance(out, tuple):
-            return out
-        return out, {}
+    def on_candle(self, candle):
+        ts, o, h, l, c, _v = candle
+        return self.step(ts, o, h, l, c)
 
 
 class ReturnMember(Member):
@@ -179,15 +136,10 @@ class TrueRange(Member):
 
 class Atr(Member):
     def __init__(self, n):
-        self.prev = None
-        self.avg = Wilder(n)
+        self.core = AtrCore(n)
 
     def atr(self, h, l, c):
-        tr = true_range(h, l, self.prev)
-        if not self.avg.accepts(tr):
-            return None
-        self.prev = c
-        return self.avg.push(tr)
+        return self.core.value if self.core.push(h, l, c) else None
 
     def step(self, ts, o, h, l, c):
         return self.atr(h, l, c)
@@ -439,8 +391,8 @@ class RviVolatility(Member):
 
     def __init__(self, n):
         self.var = RunningVariance(n)
-        self.up = Wilder(n)
-        self.down = Wilder(n)
+        self.up = WilderAverage(n)
+        self.down = WilderAverage(n)
         self.prev = None
 
     def step(self, c):
@@ -452,8 +404,8 @@ class RviVolatility(Member):
         if not math.isfinite(self.var.s2):  # squared deviations overflowed: no value
             return None
         sigma = self.var.population_sigma()
-        u = self.up.push(sigma if c > prev else 0.0)
-        d = self.down.push(sigma if c < prev else 0.0)
+        u = self.up.value if self.up.push(sigma if c > prev else 0.0) else None
+        d = self.down.value if self.down.push(sigma if c < prev else 0.0) else None
         if u is None:
             return None
         total = u + d
