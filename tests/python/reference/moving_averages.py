@@ -67,28 +67,25 @@ class Member(common.Member):
         return self.step_candle(*candle)
 
 
-class Sma(Member):
-    def __init__(self, n):
-        self.m = RollingMean(n)
+def core_member(name: str, core) -> type:
+    """A close-input member whose value is the core's own."""
 
-    def step(self, x):
-        return self.m.push(x)
+    class CoreMember(Member):
+        def __init__(self, *params):
+            self.core = core(*params)
 
+        def step(self, x):
+            return self.core.push(x)
 
-class Ema(Member):
-    def __init__(self, n):
-        self.e = EmaCore(n)
-
-    def step(self, x):
-        return self.e.push(x)
+    CoreMember.__name__ = CoreMember.__qualname__ = name
+    return CoreMember
 
 
-class Wma(Member):
-    def __init__(self, n):
-        self.w = WmaCore(n)
-
-    def step(self, x):
-        return self.w.push(x)
+Sma = core_member("Sma", RollingMean)
+Ema = core_member("Ema", EmaCore)
+Wma = core_member("Wma", WmaCore)
+Smma = core_member("Smma", WilderCore)
+Zlema = core_member("Zlema", ZlemaCore)
 
 
 class Dema(Member):
@@ -130,14 +127,6 @@ class Trima(Member):
     def step(self, x):
         m = self.a.push(x)
         return None if m is None else self.b.push(m)
-
-
-class Smma(Member):
-    def __init__(self, n):
-        self.w = WilderCore(n)
-
-    def step(self, x):
-        return self.w.push(x)
 
 
 class Hma(Member):
@@ -249,14 +238,6 @@ class Vidya(Member):
         prev = x if self.prev is None else self.prev
         self.prev = (1.0 - k) * prev + x * k
         return self.prev
-
-
-class Zlema(Member):
-    def __init__(self, n):
-        self.z = ZlemaCore(n)
-
-    def step(self, x):
-        return self.z.push(x)
 
 
 class T3(Member):
