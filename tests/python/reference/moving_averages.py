@@ -88,17 +88,26 @@ Smma = core_member("Smma", WilderCore)
 Zlema = core_member("Zlema", ZlemaCore)
 
 
+def chain(cores, x):
+    """x through each core in turn: every core's value, or None until the last one has one."""
+    out = []
+    for core in cores:
+        x = core.push(x)
+        if x is None:
+            return None
+        out.append(x)
+    return out
+
+
 class Dema(Member):
     def __init__(self, n):
-        self.c1, self.c2 = EmaCore(n), EmaCore(n)
+        self.c = [EmaCore(n) for _ in range(2)]
 
     def step(self, x):
-        e1 = self.c1.push(x)
-        if e1 is None:
+        e = chain(self.c, x)
+        if e is None:
             return None
-        e2 = self.c2.push(e1)
-        if e2 is None:
-            return None
+        e1, e2 = e
         return (e1 + e1) - e2
 
 
@@ -107,15 +116,10 @@ class Tema(Member):
         self.c = [EmaCore(n) for _ in range(3)]
 
     def step(self, x):
-        e1 = self.c[0].push(x)
-        if e1 is None:
+        e = chain(self.c, x)
+        if e is None:
             return None
-        e2 = self.c[1].push(e1)
-        if e2 is None:
-            return None
-        e3 = self.c[2].push(e2)
-        if e3 is None:
-            return None
+        e1, e2, e3 = e
         return ((3.0 * e1) - (3.0 * e2)) + e3
 
 
@@ -251,13 +255,9 @@ class T3(Member):
         self.c4 = ((3.0 * v + 1.0) + vcube) + vsq * 3.0
 
     def step(self, x):
-        e = []
-        val = x
-        for core in self.c:
-            val = core.push(val)
-            if val is None:
-                return None
-            e.append(val)
+        e = chain(self.c, x)
+        if e is None:
+            return None
         e3, e4, e5, e6 = e[2], e[3], e[4], e[5]
         return ((self.c1 * e6 + self.c2 * e5) + self.c3 * e4) + self.c4 * e3
 
@@ -496,16 +496,14 @@ class HoltWinters(Member):
 
 class GeneralizedDema(Member):
     def __init__(self, n, v):
-        self.c1, self.c2 = EmaCore(n), EmaCore(n)
+        self.c = [EmaCore(n) for _ in range(2)]
         self.v = v
 
     def step(self, x):
-        e1 = self.c1.push(x)
-        if e1 is None:
+        e = chain(self.c, x)
+        if e is None:
             return None
-        e2 = self.c2.push(e1)
-        if e2 is None:
-            return None
+        e1, e2 = e
         return e1 * (1.0 + self.v) - e2 * self.v
 
 
