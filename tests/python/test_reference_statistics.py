@@ -12,7 +12,12 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
 
-from agreement import derivative_ticks, engine_rows, row_mismatches, seeded_walk_with_times  # noqa: E402
+from agreement import (  # noqa: E402
+    derivative_ticks,
+    engine_rows,
+    row_mismatches,
+    seeded_walk_with_times,
+)
 from reference import statistics as ref  # noqa: E402
 
 STEPS = 1500
