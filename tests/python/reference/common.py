@@ -289,23 +289,36 @@ class WmaCore:
         return self.weighted / self.den
 
 
+class Change:
+    """The input minus the previous one; None for the first."""
+
+    def __init__(self):
+        self.prev = None
+
+    def push(self, x):
+        if self.prev is None:
+            self.prev = x
+            return None
+        d = x - self.prev
+        self.prev = x
+        return d
+
+
 class CmoCore:
     """Chande momentum over the last n changes: running sums of ups and downs."""
 
     def __init__(self, n: int):
         self.n = n
-        self.prev = None
+        self.change = Change()
         self.pairs: list[tuple[float, float]] = []
         self.su = 0.0
         self.sd = 0.0
         self.seen = 0
 
     def push(self, x):
-        if self.prev is None:
-            self.prev = x
+        diff = self.change.push(x)
+        if diff is None:
             return None
-        diff = x - self.prev
-        self.prev = x
         up = std_max(diff, 0.0)
         down = std_max(-diff, 0.0)
         if len(self.pairs) == self.n:

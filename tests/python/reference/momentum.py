@@ -19,6 +19,7 @@ from collections import deque
 
 from .common import (
     NAN,
+    Change,
     CmoCore,
     EmaCore,
     RollingMean,
@@ -61,7 +62,7 @@ class Window:
 class RsiCore:
     def __init__(self, n: int):
         self.n = n
-        self.prev = None
+        self.change = Change()
         self.gains: list = []
         self.losses: list = []
         self.warm = False
@@ -71,11 +72,9 @@ class RsiCore:
         self.inv = 1.0 / float(n)
 
     def push(self, x):
-        if self.prev is None:
-            self.prev = x
+        diff = self.change.push(x)
+        if diff is None:
             return None
-        diff = x - self.prev
-        self.prev = x
         gain = std_max(diff, 0.0)
         loss = -diff if diff < -diff else 0.0
         if not self.warm:
@@ -308,16 +307,14 @@ class LaguerreRsi:
 
 class AnchoredRsi:
     def __init__(self):
-        self.prev = None
+        self.change = Change()
         self.gains = 0.0
         self.losses = 0.0
 
     def push(self, x):
-        if self.prev is None:
-            self.prev = x
+        d = self.change.push(x)
+        if d is None:
             return None
-        d = x - self.prev
-        self.prev = x
         if d > 0.0:
             self.gains = d + self.gains
         if d < 0.0:
@@ -333,7 +330,7 @@ class AdaptiveRsi:
         self.closes = Window(n + 1)
         self.changes = Window(n)
         self.V = 0.0
-        self.prev = None
+        self.change = Change()
         self.ups: list = []
         self.downs: list = []
         self.seeded = False
@@ -342,11 +339,9 @@ class AdaptiveRsi:
 
     def push(self, x):
         self.closes.push(x)
-        if self.prev is None:
-            self.prev = x
+        diff = self.change.push(x)
+        if diff is None:
             return None
-        diff = x - self.prev
-        self.prev = x
         ad = abs(diff)
         if self.changes.full():
             self.V = self.V - self.changes.d[0]
@@ -759,16 +754,14 @@ class Coppock:
 
 class Tsi:
     def __init__(self, a, b):
-        self.prev = None
+        self.change = Change()
         self.n1, self.n2 = EmaCore(a), EmaCore(b)
         self.d1, self.d2 = EmaCore(a), EmaCore(b)
 
     def push(self, x):
-        if self.prev is None:
-            self.prev = x
+        mom = self.change.push(x)
+        if mom is None:
             return None
-        mom = x - self.prev
-        self.prev = x
         if not math.isfinite(mom):
             return None
         n = self.n1.push(mom)
