@@ -62,41 +62,6 @@ const std::vector<Step>& walk() {
   return w;
 }
 
-struct Output {
-  std::optional<double> value;
-  std::vector<double> extras;
-};
-
-bool same_bits(double a, double b) {
-  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
-}
-
-bool same(const Output& a, const Output& b) {
-  if (a.value.has_value() != b.value.has_value()) return false;
-  if (!a.value) return true;
-  if (!same_bits(*a.value, *b.value) || a.extras.size() != b.extras.size()) return false;
-  for (std::size_t i = 0; i < a.extras.size(); ++i)
-    if (!same_bits(a.extras[i], b.extras[i])) return false;
-  return true;
-}
-
-Output step(Evaluator& ev, const StepContext& ctx) {
-  Output o;
-  o.value = ev.update(ctx);
-  if (o.value) {
-    auto x = ev.extras();
-    o.extras.assign(x.begin(), x.end());
-  }
-  return o;
-}
-
-std::vector<Output> replay(Evaluator& ev, const std::vector<Step>& steps) {
-  std::vector<Output> out;
-  out.reserve(steps.size());
-  for (const auto& s : steps) out.push_back(step(ev, testing::full_context(s)));
-  return out;
-}
-
 EvaluatorPtr make(const FamilyEntry& e) {
   auto r = Registry::instance().build(e.name, e.example.values());
   EXPECT_TRUE(r.has_value()) << e.name << ": " << (r ? "" : r.error().display());
@@ -176,7 +141,7 @@ TEST_P(Contract, CataloguedShape) {
   auto ev = make(e);
   ASSERT_TRUE(ev);
   EXPECT_EQ(ev->input_kind(), row->input);
-  auto out = replay(*ev, walk());
+  auto out = testing::replay(*ev, walk());
   for (const auto& o : out)
     if (o.value) {
       ASSERT_EQ(o.extras.size(), row->extras.size()) << e.name;
@@ -188,7 +153,7 @@ TEST_P(Contract, FirstValueAtWarmupPeriod) {
   auto ev = make(e);
   ASSERT_TRUE(ev);
   const std::size_t warmup = ev->warmup_period();
-  auto out = replay(*ev, walk());
+  auto out = testing::replay(*ev, walk());
   std::size_t first = 0;
   for (std::size_t i = 0; i < out.size(); ++i)
     if (out[i].value) {
@@ -204,8 +169,9 @@ TEST_P(Contract, FreshEvaluatorsAgree) {
   const FamilyEntry& e = *GetParam();
   auto a = make(e), b = make(e);
   ASSERT_TRUE(a && b);
-  auto ra = replay(*a, walk()), rb = replay(*b, walk());
-  for (std::size_t i = 0; i < ra.size(); ++i) ASSERT_TRUE(same(ra[i], rb[i])) << e.name << " @" << i;
+  auto ra = testing::replay(*a, walk()), rb = testing::replay(*b, walk());
+  for (std::size_t i = 0; i < ra.size(); ++i)
+    ASSERT_TRUE(testing::same(ra[i], rb[i])) << e.name << " @" << i;
 }
 
 TEST_P(Contract, RejectedStepChangesNothing) {
@@ -213,7 +179,7 @@ TEST_P(Contract, RejectedStepChangesNothing) {
   auto base = make(e);
   ASSERT_TRUE(base);
   const auto& steps = walk();
-  const auto expected = replay(*base, steps);
+  const auto expected = testing::replay(*base, steps);
   // Once during warm-up and once after it.
   for (std::size_t at : {std::size_t{2}, base->warmup_period() + 3}) {
     if (at >= steps.size()) continue;
@@ -225,8 +191,9 @@ TEST_P(Contract, RejectedStepChangesNothing) {
         auto o = ev->update(bad.ctx);
         ASSERT_FALSE(o.has_value()) << e.name << ": rejected step produced a value";
       }
-      auto o = step(*ev, testing::full_context(steps[i]));
-      ASSERT_TRUE(same(o, expected[i])) << e.name << ": differs at " << i << " after a rejected step at " << at;
+      auto o = testing::step(*ev, testing::full_context(steps[i]));
+      ASSERT_TRUE(testing::same(o, expected[i]))
+          << e.name << ": differs at " << i << " after a rejected step at " << at;
     }
   }
 }

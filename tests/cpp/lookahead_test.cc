@@ -44,52 +44,19 @@ std::vector<Step> altered_after(const std::vector<Step>& base, const std::vector
   return out;
 }
 
-struct Output {
-  std::optional<double> value;
-  std::vector<double> extras;
-};
-
-bool same_bits(double a, double b) {
-  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
-}
-
-bool same(const Output& a, const Output& b) {
-  if (a.value.has_value() != b.value.has_value()) return false;
-  if (!a.value) return true;
-  if (!same_bits(*a.value, *b.value) || a.extras.size() != b.extras.size()) return false;
-  for (std::size_t k = 0; k < a.extras.size(); ++k)
-    if (!same_bits(a.extras[k], b.extras[k])) return false;
-  return true;
-}
-
 // Builds an evaluator meant to be replayed over `series`.
 using Maker = std::function<EvaluatorPtr(const std::vector<Step>& series)>;
-
-std::vector<Output> replay(Evaluator& ev, const std::vector<Step>& steps) {
-  std::vector<Output> out;
-  out.reserve(steps.size());
-  for (const auto& s : steps) {
-    Output o;
-    o.value = ev.update(testing::full_context(s));
-    if (o.value) {
-      auto x = ev.extras();
-      o.extras.assign(x.begin(), x.end());
-    }
-    out.push_back(std::move(o));
-  }
-  return out;
-}
 
 // The first step at or before i whose output changes when the steps after i change.
 std::optional<std::size_t> first_leak(const Maker& make, std::size_t i) {
   const auto& base = base_walk();
   const auto altered = altered_after(base, other_walk(), i);
   auto a = make(altered);
-  const auto alt = replay(*a, altered);
+  const auto alt = testing::replay(*a, altered);
   auto b = make(base);
-  const auto orig = replay(*b, base);
+  const auto orig = testing::replay(*b, base);
   for (std::size_t k = 0; k <= i; ++k)
-    if (!same(alt[k], orig[k])) return k;
+    if (!testing::same(alt[k], orig[k])) return k;
   return std::nullopt;
 }
 
@@ -237,10 +204,10 @@ TEST(LookAheadBuild, FeatureCellsIgnoreLaterSteps) {
     ASSERT_EQ(alt.rows, kSteps);
     for (std::size_t r = 0; r <= i; ++r)
       for (std::size_t c = 0; c < features; ++c)
-        ASSERT_TRUE(same_bits(orig.row(r)[c], alt.row(r)[c]))
+        ASSERT_TRUE(testing::same_bits(orig.row(r)[c], alt.row(r)[c]))
             << spec.features[c].column << " of row " << r
             << " changes when the steps after " << i << " change";
-    EXPECT_FALSE(same_bits(orig.row(i)[features], alt.row(i)[features]))
+    EXPECT_FALSE(testing::same_bits(orig.row(i)[features], alt.row(i)[features]))
         << "the label of row " << i << " should see the next step";
   }
 }

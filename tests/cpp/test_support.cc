@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 namespace ostrel::testing {
@@ -51,6 +52,36 @@ StepContext full_context(const Step& s) {
   c.book = &s.book;
   c.cross_section = &s.section;
   return c;
+}
+
+bool same_bits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+}
+
+bool same(const Output& a, const Output& b) {
+  if (a.value.has_value() != b.value.has_value()) return false;
+  if (!a.value) return true;
+  if (!same_bits(*a.value, *b.value) || a.extras.size() != b.extras.size()) return false;
+  for (std::size_t i = 0; i < a.extras.size(); ++i)
+    if (!same_bits(a.extras[i], b.extras[i])) return false;
+  return true;
+}
+
+Output step(Evaluator& ev, const StepContext& ctx) {
+  Output o;
+  o.value = ev.update(ctx);
+  if (o.value) {
+    auto x = ev.extras();
+    o.extras.assign(x.begin(), x.end());
+  }
+  return o;
+}
+
+std::vector<Output> replay(Evaluator& ev, const std::vector<Step>& steps) {
+  std::vector<Output> out;
+  out.reserve(steps.size());
+  for (const auto& s : steps) out.push_back(step(ev, full_context(s)));
+  return out;
 }
 
 }  // namespace ostrel::testing

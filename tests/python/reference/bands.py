@@ -12,14 +12,18 @@ from __future__ import annotations
 import math
 from typing import Optional
 
-from .moving_averages import Member, RollingMean, div, fma, midpoint
-
-
-def plain_sum(values) -> float:
-    s = -0.0
-    for v in values:
-        s = s + v
-    return s
+from .common import (
+    AtrCore,
+    RollingMean,
+    SeededEma,
+    ShiftedVariance,
+    Window,
+    div,
+    fma,
+    midpoint,
+    plain_sum,
+)
+from .moving_averages import Member
 
 
 def sqrt0(x: float) -> float:
@@ -37,53 +41,6 @@ def bands(upper: float, middle: float, lower: float, **more):
 # --- shared pieces --------------------------------------------------------------------------
 
 
-class Window:
-    """The last n values, oldest first."""
-
-    def __init__(self, n: int):
-        self.n = n
-        self.v: list = []
-
-    def push(self, x) -> bool:
-        self.v.append(x)
-        if len(self.v) > self.n:
-            self.v.pop(0)
-        return len(self.v) == self.n
-
-
-class ShiftedVariance:
-    """Window of n values with sums of deviations from a reference value: the first value
-    ever pushed, then the exact window mean at each recomputation (every n pushes)."""
-
-    def __init__(self, n: int):
-        self.n = n
-        self.win: list[float] = []
-        self.ref: Optional[float] = None
-        self.s1 = 0.0
-        self.s2 = 0.0
-        self.pushes = 0
-
-    def push(self, x: float) -> bool:
-        if self.ref is None:
-            self.ref = x
-        if len(self.win) == self.n:
-            old = self.win.pop(0)
-            d = old - self.ref
-            self.s1 = self.s1 - d
-            self.s2 = self.s2 - d * d
-        self.win.append(x)
-        d = x - self.ref
-        self.s1 = self.s1 + d
-        self.s2 = self.s2 + d * d
-        self.pushes += 1
-        if self.pushes == self.n:
-            self.pushes = 0
-            self.ref = plain_sum(self.win) / len(self.win)
-            self.s1 = plain_sum(v - self.ref for v in self.win)
-            self.s2 = plain_sum((v - self.ref) * (v - self.ref) for v in self.win)
-        return len(self.win) == self.n
-
-
 class BollingerCore:
     def __init__(self, n: int, k: float):
         self.var = ShiftedVariance(n)
@@ -95,79 +52,9 @@ class BollingerCore:
             return None
         n = float(self.n)
         m1 = self.var.s1 / n
-        mean = self.var.ref + m1
+        mean = self.var.k + m1
         sigma = sqrt0(self.var.s2 / n - m1 * m1)
         return mean + self.k * sigma, mean, mean - self.k * sigma, sigma
-
-
-class Wilder:
-    """Mean of the first n inputs, then (avg·(n − 1) + x)·(1/n) with one fused multiply-add.
-    An input, seed sum or average that is not finite is refused and changes nothing (a range or
-    average that overflowed yields no value instead of poisoning every later one)."""
-
-    def __init__(self, n: int):
-        self.n = n
-        self.inv = 1.0 / float(n)
-        self.count = 0
-        self.sum = -0.0
-        self.value: Optional[float] = None
-
-    def push(self, x: float) -> bool:
-        if not math.isfinite(x):
-            return False
-        if self.value is None:
-            s = x + self.sum
-            if not math.isfinite(s):
-                return False
-            self.sum = s
-            self.count += 1
-            if self.count == self.n:
-                self.value = self.sum / self.n
-            return True
-        v = fma(self.value, float(self.n) - 1.0, x) * self.inv
-        if not math.isfinite(v):
-            return False
-        self.value = v
-        return True
-
-
-class Atr:
-    """Wilder average of the true range; a refused candle leaves the previous close alone."""
-
-    def __init__(self, n: int):
-        self.prev: Optional[float] = None
-        self.avg = Wilder(n)
-
-    def push(self, h: float, l: float, c: float) -> bool:
-        if self.prev is None:
-            tr = h - l
-        else:
-            tr = max(h - l, abs(h - self.prev), abs(l - self.prev))
-        if not self.avg.push(tr):
-            return False
-        self.prev = c
-        return True
-
-    @property
-    def value(self) -> Optional[float]:
-        return self.avg.value
-
-
-class SeededEma:
-    def __init__(self, n: int):
-        self.n = n
-        self.alpha = 2.0 / (float(n) + 1.0)
-        self.seed: list[float] = []
-        self.value: Optional[float] = None
-
-    def push(self, x: float) -> Optional[float]:
-        if self.value is None:
-            self.seed.append(x)
-            if len(self.seed) == self.n:
-                self.value = plain_sum(self.seed) / self.n
-            return self.value
-        self.value = fma(self.alpha, x, (1.0 - self.alpha) * self.value)
-        return self.value
 
 
 def quantile(values, q: float) -> float:
@@ -344,7 +231,7 @@ class Keltner(Member):
 
     def __init__(self, ema_n, atr_n, k):
         self.ema = SeededEma(ema_n)
-        self.atr = Atr(atr_n)
+        self.atr = AtrCore(atr_n)
         self.k = k
 
     def step_candle(self, o, h, l, c, v):
@@ -365,7 +252,7 @@ class StarcBands(Member):
 
     def __init__(self, sma_n, atr_n, k):
         self.sma = RollingMean(sma_n)
-        self.atr = Atr(atr_n)
+        self.atr = AtrCore(atr_n)
         self.k = k
 
     def step_candle(self, o, h, l, c, v):
@@ -382,7 +269,7 @@ class AtrBands(Member):
     candle_input = True
 
     def __init__(self, n, k):
-        self.atr = Atr(n)
+        self.atr = AtrCore(n)
         self.k = k
 
     def step_candle(self, o, h, l, c, v):

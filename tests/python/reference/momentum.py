@@ -17,98 +17,26 @@ from __future__ import annotations
 import math
 from collections import deque
 
-INF = math.inf
-NAN = math.nan
-
-
-# --- IEEE helpers -----------------------------------------------------------------------------
-
-
-def fma(a: float, b: float, c: float) -> float:
-    """a * b + c rounded once."""
-    if not (math.isfinite(a) and math.isfinite(b) and math.isfinite(c)):
-        return a * b + c
-    if (a == 0.0 or b == 0.0) and c == 0.0:
-        return a * b + c  # exact zero: the float expression gives the IEEE sign
-    # exact rational arithmetic on (numerator, power-of-two denominator) pairs; Python's integer
-    # true division is correctly rounded
-    na, da = a.as_integer_ratio()
-    nb, db = b.as_integer_ratio()
-    nc, dc = c.as_integer_ratio()
-    dp = da * db
-    d = max(dp, dc)
-    num = na * nb * (d // dp) + nc * (d // dc)
-    if num == 0:
-        return 0.0
-    try:
-        return num / d
-    except OverflowError:
-        return INF if num > 0 else -INF
-
-
-def div(a: float, b: float) -> float:
-    if b != 0.0:
-        return a / b
-    if a != a or a == 0.0:
-        return NAN
-    neg = (math.copysign(1.0, a) < 0) != (math.copysign(1.0, b) < 0)
-    return -INF if neg else INF
-
-
-def exp(x: float) -> float:
-    try:
-        return math.exp(x)
-    except OverflowError:
-        return INF
-
-
-def ln(x: float) -> float:
-    if x != x or x < 0:
-        return NAN
-    if x == 0:
-        return -INF
-    return math.log(x) if x != INF else INF
-
-
-def fmax(a: float, b: float) -> float:
-    """std::max(a, b): a unless a < b."""
-    return b if a < b else a
-
-
-def fmin(a: float, b: float) -> float:
-    """std::min(a, b): a unless b < a."""
-    return b if b < a else a
-
-
-def clamp(v: float, lo: float, hi: float) -> float:
-    """std::clamp: NaN passes through."""
-    if v < lo:
-        return lo
-    if hi < v:
-        return hi
-    return v
-
-
-def fin(x) -> bool:
-    return x is not None and math.isfinite(x)
-
-
-def round_half_away(x: float) -> float:
-    if not math.isfinite(x):
-        return x
-    r = math.floor(abs(x) + 0.5)
-    # floor(|x| + 0.5) can round up wrongly when |x| + 0.5 is inexact (x just below k + 0.5)
-    if r - abs(x) > 0.5:
-        r -= 1
-    return math.copysign(r, x)
-
-
-def plain_sum(values) -> float:
-    s = -0.0
-    for v in values:
-        s = s + v
-    return s
-
+from .common import (
+    NAN,
+    Change,
+    CmoCore,
+    EmaCore,
+    RollingMean,
+    WmaCore,
+    ZlemaCore,
+    candle_valid,
+    clamp,
+    div,
+    exp,
+    fin,
+    fma,
+    ln,
+    plain_sum,
+    round_half_away,
+    std_max,
+    std_min,
+)
 
 # --- shared cores -----------------------------------------------------------------------------
 
@@ -131,85 +59,10 @@ class Window:
         return len(self.d) == self.n
 
 
-class EmaCore:
-    def __init__(self, n: int):
-        self.n = n
-        self.alpha = 2.0 / (float(n) + 1.0)
-        self.oma = 1.0 - self.alpha
-        self.seed: list = []
-        self.ready = False
-        self.value = 0.0
-
-    def push(self, x):
-        if not fin(x):
-            return None
-        if self.ready:
-            self.value = fma(self.alpha, x, self.oma * self.value)
-            return self.value
-        self.seed.append(x)
-        if len(self.seed) == self.n:
-            self.value = plain_sum(self.seed) / self.n
-            self.ready = True
-            return self.value
-        return None
-
-
-class WmaCore:
-    def __init__(self, n: int):
-        self.n = n
-        self.win = Window(n)
-        self.total = 0.0
-        self.weighted = 0.0
-        self.den = (float(n) + 1.0) * float(n) * 0.5
-
-    def push(self, x):
-        if not fin(x):
-            return None
-        if not self.win.full():
-            self.win.push(x)
-            self.total = x + self.total
-            if not self.win.full():
-                return None
-            w = -0.0
-            for i, v in enumerate(self.win.d):
-                w = w + (i + 1.0) * v
-            self.weighted = w
-            return self.weighted / self.den
-        oldest = self.win.push(x)
-        self.weighted = float(self.n) * x + (self.weighted - self.total)
-        self.total = x + (self.total - oldest)
-        return self.weighted / self.den
-
-
-class RollingMean:
-    def __init__(self, n: int):
-        self.n = n
-        self.win = Window(n)
-        self.sum = 0.0
-        self.count = 0
-
-    def push(self, x):
-        if not fin(x):
-            return None
-        if self.win.full():
-            oldest = self.win.push(x)
-            self.sum = x + (self.sum - oldest)
-        else:
-            self.win.push(x)
-            self.sum = x + self.sum
-        self.count += 1
-        if self.count == 16 * self.n:
-            self.sum = plain_sum(self.win.d)
-            self.count = 0
-        if self.win.full():
-            return self.sum / self.n
-        return None
-
-
 class RsiCore:
     def __init__(self, n: int):
         self.n = n
-        self.prev = None
+        self.change = Change()
         self.gains: list = []
         self.losses: list = []
         self.warm = False
@@ -219,12 +72,10 @@ class RsiCore:
         self.inv = 1.0 / float(n)
 
     def push(self, x):
-        if self.prev is None:
-            self.prev = x
+        diff = self.change.push(x)
+        if diff is None:
             return None
-        diff = x - self.prev
-        self.prev = x
-        gain = fmax(diff, 0.0)
+        gain = std_max(diff, 0.0)
         loss = -diff if diff < -diff else 0.0
         if not self.warm:
             self.gains.append(gain)
@@ -241,55 +92,6 @@ class RsiCore:
         if s == 0.0:
             return 50.0
         return div(self.ag * 100.0, s)
-
-
-class CmoCore:
-    def __init__(self, n: int):
-        self.n = n
-        self.prev = None
-        self.win = Window(n)
-        self.su = 0.0
-        self.sd = 0.0
-        self.seen = 0
-
-    def push(self, x):
-        if self.prev is None:
-            self.prev = x
-            return None
-        diff = x - self.prev
-        self.prev = x
-        up = fmax(diff, 0.0)
-        down = fmax(-diff, 0.0)
-        if self.win.full():
-            ou, od = self.win.d[0]
-            self.su = self.su - ou
-            self.sd = self.sd - od
-        self.win.push((up, down))
-        self.su = self.su + up
-        self.sd = self.sd + down
-        self.seen += 1
-        if self.seen < self.n:
-            return None
-        total = self.su + self.sd
-        if total != 0.0:
-            return div((self.su - self.sd) * 100.0, total)
-        return 0.0
-
-
-class Zlema:
-    def __init__(self, n: int):
-        self.lag = (n - 1) // 2
-        self.win = Window(self.lag + 1)
-        self.ema = EmaCore(n)
-
-    def push(self, x):
-        self.win.push(x)
-        if not self.win.full():
-            return None
-        de = fma(2.0, x, -self.win.d[0])
-        if not math.isfinite(de):
-            return None
-        return self.ema.push(de)
 
 
 class Vwma:
@@ -459,9 +261,9 @@ class ConnorsRsi:
         v2 = None
         if self.prev is not None:
             if x > self.prev:
-                self.streak = fmax(self.streak, 0.0) + 1.0
+                self.streak = std_max(self.streak, 0.0) + 1.0
             elif x < self.prev:
-                self.streak = fmin(self.streak, 0.0) - 1.0
+                self.streak = std_min(self.streak, 0.0) - 1.0
             else:
                 self.streak = 0.0
             v2 = self.r2.push(self.streak)
@@ -505,16 +307,14 @@ class LaguerreRsi:
 
 class AnchoredRsi:
     def __init__(self):
-        self.prev = None
+        self.change = Change()
         self.gains = 0.0
         self.losses = 0.0
 
     def push(self, x):
-        if self.prev is None:
-            self.prev = x
+        d = self.change.push(x)
+        if d is None:
             return None
-        d = x - self.prev
-        self.prev = x
         if d > 0.0:
             self.gains = d + self.gains
         if d < 0.0:
@@ -530,7 +330,7 @@ class AdaptiveRsi:
         self.closes = Window(n + 1)
         self.changes = Window(n)
         self.V = 0.0
-        self.prev = None
+        self.change = Change()
         self.ups: list = []
         self.downs: list = []
         self.seeded = False
@@ -539,11 +339,9 @@ class AdaptiveRsi:
 
     def push(self, x):
         self.closes.push(x)
-        if self.prev is None:
-            self.prev = x
+        diff = self.change.push(x)
+        if diff is None:
             return None
-        diff = x - self.prev
-        self.prev = x
         ad = abs(diff)
         if self.changes.full():
             self.V = self.V - self.changes.d[0]
@@ -647,8 +445,8 @@ class Qqe:
             self.long, self.short, self.up = nl, ns, True
         else:
             pl, ps = self.long, self.short
-            self.long = fmax(pl, nl) if (pl < m and pl < pm) else nl
-            self.short = fmin(ps, ns) if (ps > m and ps > pm) else ns
+            self.long = std_max(pl, nl) if (pl < m and pl < pm) else nl
+            self.short = std_min(ps, ns) if (ps > m and ps > pm) else ns
             if pm <= ps < m:
                 self.up = True
             elif pm >= pl > m:
@@ -699,7 +497,7 @@ class DynamicMomentumIndex:
         mean = None
         if self.win5.full():
             dm = self.d / 5.0
-            std = math.sqrt(fmax(self.e / 5.0 - dm * dm, 0.0))
+            std = math.sqrt(std_max(self.e / 5.0 - dm * dm, 0.0))
             mean = self.std_mean.push(std)
         if self.prev is not None:
             self.changes.push(x - self.prev)
@@ -796,7 +594,7 @@ class MacdIndicator:
         self.out = out
         self.kind = kind
         if kind == "zlema":
-            self.f, self.s, self.sig = Zlema(a), Zlema(b), Zlema(c)
+            self.f, self.s, self.sig = ZlemaCore(a), ZlemaCore(b), ZlemaCore(c)
         else:
             self.f = Vwma(a) if kind == "vwma" else EmaCore(a)
             self.s = Vwma(b) if kind == "vwma" else EmaCore(b)
@@ -956,16 +754,14 @@ class Coppock:
 
 class Tsi:
     def __init__(self, a, b):
-        self.prev = None
+        self.change = Change()
         self.n1, self.n2 = EmaCore(a), EmaCore(b)
         self.d1, self.d2 = EmaCore(a), EmaCore(b)
 
     def push(self, x):
-        if self.prev is None:
-            self.prev = x
+        mom = self.change.push(x)
+        if mom is None:
             return None
-        mom = x - self.prev
-        self.prev = x
         if not math.isfinite(mom):
             return None
         n = self.n1.push(mom)
@@ -1143,16 +939,6 @@ MEMBERS = {
     "DisparityIndex": (lambda p: DisparityIndex(*p), CLOSE, ()),
     "Dpo": (lambda p: Dpo(*p), CLOSE, ()),
 }
-
-
-def candle_valid(o: float, h: float, lo: float, c: float, v: float) -> bool:
-    if not all(math.isfinite(x) for x in (o, h, lo, c)):
-        return False
-    if not math.isfinite(v) or v < 0:
-        return False
-    if lo > h or o > h or c > h or o < lo or c < lo:
-        return False
-    return True
 
 
 def run(name: str, params, candles):

@@ -13,174 +13,27 @@ dict of the named secondary outputs.
 from __future__ import annotations
 
 import math
-from fractions import Fraction
 from typing import Optional
 
-HALF_MAX = 8.988465674311579e307
-EPS = 2.220446049250313e-16
-
-
-def fma(a: float, b: float, c: float) -> float:
-    """a * b + c rounded once."""
-    if not (math.isfinite(a) and math.isfinite(b) and math.isfinite(c)):
-        return a * b + c
-    exact = Fraction(a) * Fraction(b) + Fraction(c)
-    try:
-        return float(exact)  # int / int division is correctly rounded
-    except OverflowError:
-        return math.inf if exact > 0 else -math.inf
-
-
-def div(a: float, b: float) -> float:
-    """IEEE division: Python raises where the hardware gives an infinity or NaN."""
-    if b != 0 or math.isnan(b):
-        return a / b
-    if a == 0 or math.isnan(a):
-        return math.nan
-    return math.copysign(math.inf, a) * math.copysign(1.0, b)
-
-
-def exp(x: float) -> float:
-    try:
-        return math.exp(x)
-    except OverflowError:
-        return math.inf
-
-
-def midpoint(a: float, b: float) -> float:
-    if abs(a) <= HALF_MAX and abs(b) <= HALF_MAX:
-        return (a + b) * 0.5
-    return a * 0.5 + b * 0.5
-
-
-def fmin(a: float, b: float) -> float:
-    """Minimum that ignores a NaN operand."""
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    return a if a < b else b
-
-
-def fmax(a: float, b: float) -> float:
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    return a if a > b else b
-
-
-def clamp(v: float, lo: float, hi: float) -> float:
-    if v < lo:
-        return lo
-    if hi < v:
-        return hi
-    return v
-
-
-def round_half_away(x: float) -> float:
-    return math.floor(x + 0.5) if x >= 0 else -math.floor(-x + 0.5)
-
-
-def candle_valid(o: float, h: float, l: float, c: float, v: float) -> bool:
-    if not all(math.isfinite(x) for x in (o, h, l, c)):
-        return False
-    if not math.isfinite(v) or v < 0:
-        return False
-    if l > h or o > h or c > h or o < l or c < l:
-        return False
-    return True
-
+from . import common
+from .common import (
+    EPS,
+    CmoCore,
+    EmaCore,
+    RollingMean,
+    Window,
+    WmaCore,
+    ZlemaCore,
+    clamp,
+    div,
+    exp,
+    fmax,
+    fmin,
+    midpoint,
+    round_half_away,
+)
 
 # --- cores ---------------------------------------------------------------------------------
-
-
-class RollingMean:
-    def __init__(self, n: int):
-        self.n = n
-        self.buf = [0.0] * n
-        self.pos = 0
-        self.count = 0
-        self.sum = 0.0
-        self.updates = 0
-
-    def push(self, x: float) -> Optional[float]:
-        if not math.isfinite(x):
-            return None
-        if self.count == self.n:
-            oldest = self.buf[self.pos]
-            self.buf[self.pos] = x
-            self.sum = x + (self.sum - oldest)
-        else:
-            self.buf[self.pos] = x
-            self.sum = x + self.sum
-            self.count += 1
-        self.pos = (self.pos + 1) % self.n
-        self.updates += 1
-        if self.updates == 16 * self.n:
-            s = -0.0
-            for v in self.buf[self.pos :] + self.buf[: self.pos]:
-                s = s + v
-            self.sum = s
-            self.updates = 0
-        if self.count == self.n:
-            return self.sum / self.n
-        return None
-
-
-class EmaCore:
-    def __init__(self, n: int):
-        self.n = n
-        self.alpha = 2.0 / (float(n) + 1.0)
-        self.oma = 1.0 - self.alpha
-        self.seed: list[float] = []
-        self.ready = False
-        self.value = 0.0
-
-    def push(self, x: Optional[float]) -> Optional[float]:
-        if x is None or not math.isfinite(x):
-            return None
-        if self.ready:
-            self.value = fma(self.alpha, x, self.oma * self.value)
-            return self.value
-        self.seed.append(x)
-        if len(self.seed) == self.n:
-            s = -0.0
-            for v in self.seed:
-                s = s + v
-            self.value = s / self.n
-            self.ready = True
-            return self.value
-        return None
-
-
-class WmaCore:
-    def __init__(self, n: int):
-        self.n = n
-        self.window: list[float] = []
-        self.total = 0.0
-        self.weighted = 0.0
-        self.den = (float(n) + 1.0) * float(n) * 0.5
-
-    def push(self, x: Optional[float]) -> Optional[float]:
-        if x is None or not math.isfinite(x):
-            return None
-        n = self.n
-        if len(self.window) < n:
-            self.window.append(x)
-            self.total = x + self.total
-            if len(self.window) < n:
-                return None
-            w = -0.0
-            for i, v in enumerate(self.window):
-                w = w + float(i + 1) * v
-            self.weighted = w
-            return self.weighted / self.den
-        oldest = self.window.pop(0)
-        self.weighted = float(n) * x + (self.weighted - self.total)
-        self.total = x + (self.total - oldest)
-        self.window.append(x)
-        return self.weighted / self.den
 
 
 class WilderCore:
@@ -204,78 +57,57 @@ class WilderCore:
         return self.value
 
 
-class Window:
-    """The last n values, oldest first."""
-
-    def __init__(self, n: int):
-        self.n = n
-        self.v: list[float] = []
-
-    def push(self, x: float) -> bool:
-        self.v.append(x)
-        if len(self.v) > self.n:
-            self.v.pop(0)
-        return len(self.v) == self.n
-
-
 # --- members -------------------------------------------------------------------------------
 
 
-class Member:
-    candle_input = False
+class Member(common.Member):
+    """Rows are (open, high, low, close, volume); candle members read them all."""
 
-    def push(self, candle):
-        o, h, l, c, v = candle
-        if self.candle_input:
-            if not candle_valid(o, h, l, c, v):
-                return None
-            out = self.step_candle(o, h, l, c, v)
-        else:
-            if not math.isfinite(c):
-                return None
-            out = self.step(c)
-        if out is None:
+    def on_candle(self, candle):
+        return self.step_candle(*candle)
+
+
+def core_member(name: str, core) -> type:
+    """A close-input member whose value is the core's own."""
+
+    class CoreMember(Member):
+        def __init__(self, *params):
+            self.core = core(*params)
+
+        def step(self, x):
+            return self.core.push(x)
+
+    CoreMember.__name__ = CoreMember.__qualname__ = name
+    return CoreMember
+
+
+Sma = core_member("Sma", RollingMean)
+Ema = core_member("Ema", EmaCore)
+Wma = core_member("Wma", WmaCore)
+Smma = core_member("Smma", WilderCore)
+Zlema = core_member("Zlema", ZlemaCore)
+
+
+def chain(cores, x):
+    """x through each core in turn: every core's value, or None until the last one has one."""
+    out = []
+    for core in cores:
+        x = core.push(x)
+        if x is None:
             return None
-        if isinstance(out, tuple):
-            return out
-        return out, {}
-
-
-class Sma(Member):
-    def __init__(self, n):
-        self.m = RollingMean(n)
-
-    def step(self, x):
-        return self.m.push(x)
-
-
-class Ema(Member):
-    def __init__(self, n):
-        self.e = EmaCore(n)
-
-    def step(self, x):
-        return self.e.push(x)
-
-
-class Wma(Member):
-    def __init__(self, n):
-        self.w = WmaCore(n)
-
-    def step(self, x):
-        return self.w.push(x)
+        out.append(x)
+    return out
 
 
 class Dema(Member):
     def __init__(self, n):
-        self.c1, self.c2 = EmaCore(n), EmaCore(n)
+        self.c = [EmaCore(n) for _ in range(2)]
 
     def step(self, x):
-        e1 = self.c1.push(x)
-        if e1 is None:
+        e = chain(self.c, x)
+        if e is None:
             return None
-        e2 = self.c2.push(e1)
-        if e2 is None:
-            return None
+        e1, e2 = e
         return (e1 + e1) - e2
 
 
@@ -284,15 +116,10 @@ class Tema(Member):
         self.c = [EmaCore(n) for _ in range(3)]
 
     def step(self, x):
-        e1 = self.c[0].push(x)
-        if e1 is None:
+        e = chain(self.c, x)
+        if e is None:
             return None
-        e2 = self.c[1].push(e1)
-        if e2 is None:
-            return None
-        e3 = self.c[2].push(e2)
-        if e3 is None:
-            return None
+        e1, e2, e3 = e
         return ((3.0 * e1) - (3.0 * e2)) + e3
 
 
@@ -304,14 +131,6 @@ class Trima(Member):
     def step(self, x):
         m = self.a.push(x)
         return None if m is None else self.b.push(m)
-
-
-class Smma(Member):
-    def __init__(self, n):
-        self.w = WilderCore(n)
-
-    def step(self, x):
-        return self.w.push(x)
 
 
 class Hma(Member):
@@ -409,41 +228,10 @@ class Frama(Member):
         return self.prev
 
 
-class CmoRecurrence:
-    def __init__(self, c):
-        self.c = c
-        self.prev = None
-        self.pairs: list[tuple[float, float]] = []
-        self.su = 0.0
-        self.sd = 0.0
-        self.seen = 0
-
-    def push(self, x):
-        if self.prev is None:
-            self.prev = x
-            return None
-        diff = x - self.prev
-        self.prev = x
-        up = max(diff, 0.0)
-        down = max(-diff, 0.0)
-        if len(self.pairs) == self.c:
-            ou, od = self.pairs.pop(0)
-            self.su = self.su - ou
-            self.sd = self.sd - od
-        self.pairs.append((up, down))
-        self.su = self.su + up
-        self.sd = self.sd + down
-        self.seen += 1
-        if self.seen < self.c:
-            return None
-        total = self.su + self.sd
-        return ((self.su - self.sd) * 100.0) / total if total != 0 else 0.0
-
-
 class Vidya(Member):
     def __init__(self, p, c):
         self.k0 = 2.0 / (float(p) + 1.0)
-        self.cmo = CmoRecurrence(c)
+        self.cmo = CmoCore(c)
         self.prev = None
 
     def step(self, x):
@@ -454,20 +242,6 @@ class Vidya(Member):
         prev = x if self.prev is None else self.prev
         self.prev = (1.0 - k) * prev + x * k
         return self.prev
-
-
-class Zlema(Member):
-    def __init__(self, n):
-        self.win = Window((n - 1) // 2 + 1)
-        self.ema = EmaCore(n)
-
-    def step(self, x):
-        if not self.win.push(x):
-            return None
-        d = fma(2.0, x, -self.win.v[0])
-        if not math.isfinite(d):
-            return None
-        return self.ema.push(d)
 
 
 class T3(Member):
@@ -481,13 +255,9 @@ class T3(Member):
         self.c4 = ((3.0 * v + 1.0) + vcube) + vsq * 3.0
 
     def step(self, x):
-        e = []
-        val = x
-        for core in self.c:
-            val = core.push(val)
-            if val is None:
-                return None
-            e.append(val)
+        e = chain(self.c, x)
+        if e is None:
+            return None
         e3, e4, e5, e6 = e[2], e[3], e[4], e[5]
         return ((self.c1 * e6 + self.c2 * e5) + self.c3 * e4) + self.c4 * e3
 
@@ -726,16 +496,14 @@ class HoltWinters(Member):
 
 class GeneralizedDema(Member):
     def __init__(self, n, v):
-        self.c1, self.c2 = EmaCore(n), EmaCore(n)
+        self.c = [EmaCore(n) for _ in range(2)]
         self.v = v
 
     def step(self, x):
-        e1 = self.c1.push(x)
-        if e1 is None:
+        e = chain(self.c, x)
+        if e is None:
             return None
-        e2 = self.c2.push(e1)
-        if e2 is None:
-            return None
+        e1, e2 = e
         return e1 * (1.0 + self.v) - e2 * self.v
 
 

@@ -16,60 +16,8 @@ roots, an overflowed path length) are formed so that they do not.
 from __future__ import annotations
 
 import math
-from fractions import Fraction
 
-MAX_HALF = 8.988465674311579e307
-
-
-def fma(a: float, b: float, c: float) -> float:
-    """a*b + c rounded once (exact through rationals, for finite operands)."""
-    if not (math.isfinite(a) and math.isfinite(b) and math.isfinite(c)):
-        return a * b + c
-    exact = Fraction(a) * Fraction(b) + Fraction(c)
-    if exact == 0:
-        # the sign of an exact zero follows IEEE addition of the two signed terms
-        return (a * b) + c
-    try:
-        return float(exact)
-    except OverflowError:
-        return math.inf if exact > 0 else -math.inf
-
-
-def ln(x: float) -> float:
-    """Natural logarithm with IEEE semantics (log 0 is -inf, log of a negative is NaN)."""
-    if x == 0:
-        return -math.inf
-    if x < 0 or math.isnan(x):
-        return math.nan
-    return math.log(x)
-
-
-def div(a: float, b: float) -> float:
-    """IEEE division: a zero divisor gives an infinity or NaN instead of an exception."""
-    if b == 0:
-        if a == 0 or math.isnan(a):
-            return math.nan
-        return math.copysign(math.inf, a) * math.copysign(1.0, b)
-    return a / b
-
-
-def pw(x: float, y: float) -> float:
-    try:
-        return math.pow(x, y)
-    except OverflowError:
-        return math.inf
-
-
-def clamp(x: float, lo: float, hi: float) -> float:
-    """Clamp that lets NaN through."""
-    return lo if x < lo else (hi if hi < x else x)
-
-
-def plain_sum(xs) -> float:
-    s = -0.0
-    for x in xs:
-        s += x
-    return s
+from .common import candle_valid, clamp, div, fma, ln, midpoint, plain_sum, pw
 
 
 def mean(xs) -> float:
@@ -79,12 +27,6 @@ def mean(xs) -> float:
     if all(x == xs[0] for x in xs):
         return xs[0]
     return plain_sum(xs) / len(xs)
-
-
-def midpoint(a: float, b: float) -> float:
-    if abs(a) <= MAX_HALF and abs(b) <= MAX_HALF:
-        return (a + b) * 0.5
-    return a * 0.5 + b * 0.5
 
 
 def median(xs) -> float:
@@ -584,20 +526,6 @@ class SeasonalZScore:
         slot[:] = [n + 1, mu_new, m2 + (r - mu_new) * (r - mu)]
         self.prev = close
         return z if n >= 2 else None
-
-
-def candle_valid(o, h, lo, c, v) -> bool:
-    if not all(math.isfinite(t) for t in (o, h, lo, c)):
-        return False
-    if not math.isfinite(v) or v < 0:
-        return False
-    if lo > h or o > h or c > h or o < lo or c < lo:
-        return False
-    return True
-
-
-# ---------------------------------------------------------------------------------------------
-# Derivatives members (ticks are dicts with the record's field names)
 
 
 class Derivs:

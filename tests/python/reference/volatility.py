@@ -3,7 +3,7 @@
 Written from the formulas alone, without sharing code or structure with the engine, so that the
 engine's outputs can be checked against an independent reading on long random series. Every
 operation follows the stated evaluation order; Python floats are IEEE doubles and Python never
-reassociates. Fused multiply-adds are emulated exactly (``moving_averages.fma``).
+reassociates. Fused multiply-adds are emulated exactly (``common.fma``).
 
 Each member is a class with ``push(candle)`` taking ``(ts, open, high, low, close, volume)`` and
 returning ``None`` (no value, including rejected steps) or ``(value, extras)`` with ``extras`` a
@@ -15,27 +15,21 @@ from __future__ import annotations
 import math
 from typing import Optional
 
-from .moving_averages import candle_valid, div, fma
+from . import common
+from .common import (
+    AtrCore,
+    SeededEma,
+    ShiftedVariance,
+    WilderAverage,
+    div,
+    fma,
+    ln,
+    midpoint,
+    sqrt,
+    true_range,
+)
 
-HALF_MAX = 8.988465674311579e307
 HALF_PI = 1.5707963267948966
-
-
-def ln(x: float) -> float:
-    """IEEE logarithm: Python raises where the hardware gives -inf or NaN."""
-    if math.isnan(x) or x < 0:
-        return math.nan
-    if x == 0:
-        return -math.inf
-    if math.isinf(x):
-        return math.inf
-    return math.log(x)
-
-
-def sqrt(x: float) -> float:
-    if math.isnan(x) or x < 0:
-        return math.nan
-    return math.sqrt(x)
 
 
 def clamp0(x: float) -> float:
@@ -45,12 +39,6 @@ def clamp0(x: float) -> float:
 
 def log_return(close: float, prev: float) -> float:
     return ln(div(close, prev))
-
-
-def true_range(h: float, l: float, prev: Optional[float]) -> float:
-    if prev is None:
-        return h - l
-    return max(h - l, abs(h - prev), abs(l - prev))
 
 
 # --- shared state pieces -------------------------------------------------------------------
@@ -86,47 +74,8 @@ class RunningSum:
         return len(self.win) == self.n
 
 
-class RunningVariance:
+class RunningVariance(ShiftedVariance):
     """Sample variance of a window from sums of deviations from a shift k."""
-
-    def __init__(self, n: int):
-        self.n = n
-        self.win: list[float] = []
-        self.k: Optional[float] = None
-        self.s1 = 0.0
-        self.s2 = 0.0
-        self.pushes = 0
-
-    def push(self, x: float) -> bool:
-        if self.k is None:
-            self.k = x
-        d = x - self.k
-        if len(self.win) == self.n:
-            # the evicted element's terms leave first, then the new ones enter
-            do = self.win.pop(0) - self.k
-            self.s1 = d + (self.s1 - do)
-            self.s2 = d * d + (self.s2 - do * do)
-        else:
-            self.s1 = d + self.s1
-            self.s2 = d * d + self.s2
-        self.win.append(x)
-        self.pushes += 1
-        if self.pushes == self.n:
-            s = -0.0
-            for v in self.win:
-                s = s + v
-            self.k = s / len(self.win)
-            s1, s2 = -0.0, -0.0
-            for v in self.win:
-                d = v - self.k
-                s1 = s1 + d
-                s2 = s2 + d * d
-            self.s1, self.s2 = s1, s2
-            self.pushes = 0
-        return self.full()
-
-    def full(self) -> bool:
-        return len(self.win) == self.n
 
     def variance(self) -> float:
         n = float(self.n)
@@ -138,66 +87,6 @@ class RunningVariance:
         return sqrt(clamp0(self.s2 / n - m * m))
 
 
-class Wilder:
-    def __init__(self, n: int):
-        self.n = n
-        self.inv = 1.0 / float(n)
-        self.seed: list[float] = []
-        self.value: Optional[float] = None
-
-    def push(self, x: float) -> Optional[float]:
-        """None also when x or the new state is not finite; such a push changes nothing."""
-        if not math.isfinite(x):
-            return None
-        if self.value is None:
-            s = -0.0
-            for v in self.seed + [x]:
-                s = s + v
-            if not math.isfinite(s):
-                return None
-            self.seed.append(x)
-            if len(self.seed) < self.n:
-                return None
-            self.value = s / self.n
-            return self.value
-        v = fma(self.value, float(self.n) - 1.0, x) * self.inv
-        if not math.isfinite(v):
-            return None
-        self.value = v
-        return self.value
-
-    def accepts(self, x: float) -> bool:
-        if not math.isfinite(x):
-            return False
-        if self.value is None:
-            s = -0.0
-            for v in self.seed + [x]:
-                s = s + v
-            return math.isfinite(s)
-        return math.isfinite(fma(self.value, float(self.n) - 1.0, x) * self.inv)
-
-
-class SeededEma:
-    def __init__(self, n: int):
-        self.n = n
-        self.alpha = 2.0 / (float(n) + 1.0)
-        self.seed: list[float] = []
-        self.value: Optional[float] = None
-
-    def push(self, x: float) -> Optional[float]:
-        if self.value is None:
-            self.seed.append(x)
-            if len(self.seed) < self.n:
-                return None
-            s = -0.0
-            for v in self.seed:
-                s = s + v
-            self.value = s / self.n
-            return self.value
-        self.value = fma(self.alpha, x, (1.0 - self.alpha) * self.value)
-        return self.value
-
-
 def annualise(ppy: int, s: float) -> float:
     return math.sqrt(float(ppy)) * sqrt(clamp0(s)) * 100.0
 
@@ -205,24 +94,14 @@ def annualise(ppy: int, s: float) -> float:
 # --- members -------------------------------------------------------------------------------
 
 
-class Member:
+class Member(common.Member):
+    """Rows are (ts, open, high, low, close, volume); candle members read all but the volume."""
+
     candle_input = True
 
-    def push(self, candle):
-        ts, o, h, l, c, v = candle
-        if self.candle_input:
-            if not candle_valid(o, h, l, c, v):
-                return None
-            out = self.step(ts, o, h, l, c)
-        else:
-            if not math.isfinite(c):
-                return None
-            out = self.step(c)
-        if out is None:
-            return None
-        if isinstance(out, tuple):
-            return out
-        return out, {}
+    def on_candle(self, candle):
+        ts, o, h, l, c, _v = candle
+        return self.step(ts, o, h, l, c)
 
 
 class ReturnMember(Member):
@@ -257,15 +136,10 @@ class TrueRange(Member):
 
 class Atr(Member):
     def __init__(self, n):
-        self.prev = None
-        self.avg = Wilder(n)
+        self.core = AtrCore(n)
 
     def atr(self, h, l, c):
-        tr = true_range(h, l, self.prev)
-        if not self.avg.accepts(tr):
-            return None
-        self.prev = c
-        return self.avg.push(tr)
+        return self.core.value if self.core.push(h, l, c) else None
 
     def step(self, ts, o, h, l, c):
         return self.atr(h, l, c)
@@ -517,8 +391,8 @@ class RviVolatility(Member):
 
     def __init__(self, n):
         self.var = RunningVariance(n)
-        self.up = Wilder(n)
-        self.down = Wilder(n)
+        self.up = WilderAverage(n)
+        self.down = WilderAverage(n)
         self.prev = None
 
     def step(self, c):
@@ -530,8 +404,8 @@ class RviVolatility(Member):
         if not math.isfinite(self.var.s2):  # squared deviations overflowed: no value
             return None
         sigma = self.var.population_sigma()
-        u = self.up.push(sigma if c > prev else 0.0)
-        d = self.down.push(sigma if c < prev else 0.0)
+        u = self.up.value if self.up.push(sigma if c > prev else 0.0) else None
+        d = self.down.value if self.down.push(sigma if c < prev else 0.0) else None
         if u is None:
             return None
         total = u + d
@@ -638,7 +512,7 @@ class VolatilityCone(Member):
             med = s[L // 2]
         else:
             a, b = s[L // 2 - 1], s[L // 2]
-            med = (a + b) * 0.5 if abs(a) <= HALF_MAX and abs(b) <= HALF_MAX else a * 0.5 + b * 0.5
+            med = midpoint(a, b)
         pct = 100.0 * sum(1 for v in self.vols if v <= cur) / L
         extras = {"current": cur, "min": s[0], "median": med, "max": s[-1], "percentile": pct}
         self.last = (cur, extras)
