@@ -217,10 +217,10 @@ TEST_P(Contract, BlockUpdateMatchesStepUpdates) {
   }
   for (std::size_t i = 0; i < ctx.size(); ++i) {
     const double want = expected[i].value ? *expected[i].value : std::nan("");
-    ASSERT_TRUE(same_bits(values[i], want)) << e.name << " @" << i;
+    ASSERT_TRUE(testing::same_bits(values[i], want)) << e.name << " @" << i;
     for (std::size_t k = 0; k < nx; ++k) {
       const double wx = expected[i].value ? expected[i].extras[k] : std::nan("");
-      ASSERT_TRUE(same_bits(extras[i * nx + k], wx)) << e.name << " extra " << k << " @" << i;
+      ASSERT_TRUE(testing::same_bits(extras[i * nx + k], wx)) << e.name << " extra " << k << " @" << i;
     }
   }
 }
