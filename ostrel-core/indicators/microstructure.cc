@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 
@@ -409,6 +410,17 @@ class Pin {
   std::int64_t buys_ = 0;
 };
 
+// ln(p / prev). Prices many orders of magnitude apart overflow the ratio or underflow it (to 0
+// or to a subnormal that has lost digits), which would put an infinite or wrong sample into the
+// window for `period` trades; the difference of the logarithms stays finite and exact there.
+double log_return(double p, double prev) {
+  const double ratio = p / prev;
+  if (!(ratio >= std::numeric_limits<double>::min() &&
+        ratio <= std::numeric_limits<double>::max()))
+    return std::log(p) - std::log(prev);
+  return std::log(ratio);
+}
+
 // Mean absolute log return per unit of traded value over the last `period` trade-to-trade moves.
 class AmihudIlliquidity {
  public:
@@ -431,7 +443,7 @@ class AmihudIlliquidity {
         out.reset();
         continue;
       }
-      const double r = std::log(t.price / prev_);
+      const double r = log_return(t.price, prev_);
       window_.push(std::fabs(r) / (t.price * t.size));
       prev_ = t.price;
       if (window_.full()) {

@@ -605,6 +605,10 @@ TEST(Micro, TradeEdgeCases) {
       {"amihud size 0 repeats the last value",
        run("AmihudIlliquidity", {1}, {{buy(100, 1)}, {buy(110, 2)}, {sell(1, 0)}}),
        std::log(1.1) / 220},
+      // The price ratio 1e-300 / 1e300 underflows to 0; ln would give -inf.
+      {"amihud log return of prices beyond the ratio range",
+       run("AmihudIlliquidity", {1}, {{buy(1e300, 1)}, {buy(1e-300, 1e300)}}),
+       600 * std::log(10.0)},
       {"trade imbalance all sells", run("TradeImbalance", {2}, {{sell(1, 1)}, {sell(1, 2)}}), -1.0},
       {"trade imbalance zero volume", run("TradeImbalance", {2}, {{sell(1, 0), buy(1, 0)}}), 0.0},
       {"empty step yields nothing", run("CumulativeVolumeDelta", {}, {{buy(1, 2)}, {}}),

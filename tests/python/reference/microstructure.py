@@ -13,6 +13,7 @@ from collections import deque
 
 MAX_HALF = 8.988465674311579e307
 TINY_NORMAL = 2.2250738585072014e-308
+MAX_FINITE = 1.7976931348623157e308
 
 
 def div(a: float, b: float) -> float:
@@ -387,7 +388,9 @@ class AmihudIlliquidity(TradeMember):
         if self.prev is None:
             self.prev = p
             return None
-        r = ln(div(p, self.prev))
+        ratio = p / self.prev
+        # a ratio outside the normal range would lose the finite log return
+        r = ln(ratio) if TINY_NORMAL <= ratio <= MAX_FINITE else ln(p) - ln(self.prev)
         self.win.push(div(abs(r), p * size))
         self.prev = p
         if not self.win.full():
