@@ -111,7 +111,14 @@ class Microprice {
     const double pb = b.bids[0].price, qb = b.bids[0].size;
     const double pa = b.asks[0].price, qa = b.asks[0].size;
     if (qb + qa <= 0) return book_mid(b);
-    return (pb * qa + pa * qb) / (qb + qa);
+    const double weighted = (pb * qa + pa * qb) / (qb + qa);
+    if (std::isfinite(weighted)) return weighted;
+    // Prices or sizes near the top of the double range overflow the products or the size sum
+    // although the micro-price lies between the two best prices. Same weighting, formed from
+    // sizes scaled to at most 1 and the (finite) spread.
+    const double scale = qb > qa ? qb : qa;
+    const double wb = qb / scale, wa = qa / scale;
+    return pb + (pa - pb) * (wb / (wb + wa));
   }
   std::size_t warmup_period() const { return 1; }
 };

@@ -132,6 +132,9 @@ TEST(Micro, BookSnapshots) {
   const OrderBook empty_sizes{{{99, 0}}, {{101, 0}}};
   const OrderBook no_asks{{{99, 2}}, {}};
   const OrderBook one_level{{{99, 2}, {98, 4}}, {{101, 1}}};
+  // pb * qa overflows; the size sum overflows.
+  const OrderBook huge_prices{{{1e308, 3}}, {{1.5e308, 1}}};
+  const OrderBook huge_sizes{{{99, 1.5e308}}, {{101, 1.5e308}}};
   struct Case {
     const char* id;
     const char* name;
@@ -150,6 +153,8 @@ TEST(Micro, BookSnapshots) {
       {"microprice", "Microprice", {}, two_level, (99.0 * 1 + 101.0 * 2) / 3},
       {"microprice zero sizes is mid", "Microprice", {}, empty_sizes, 100},
       {"microprice one side", "Microprice", {}, no_asks, 0},
+      {"microprice of prices near the double range", "Microprice", {}, huge_prices, 1.375e308},
+      {"microprice of overflowing sizes", "Microprice", {}, huge_sizes, 100},
       {"quoted spread bp", "QuotedSpread", {}, two_level, 200},
       {"quoted spread one side", "QuotedSpread", {}, no_asks, 0},
       {"depth slope", "DepthSlope", {}, two_level, 2.75},

@@ -145,7 +145,13 @@ class Microprice(BookMember):
         (pb, qb), (pa, qa) = bids[0], asks[0]
         if qb + qa <= 0:
             return midpoint(pb, pa)
-        return div(mul(pb, qa) + mul(pa, qb), qb + qa)
+        weighted = div(mul(pb, qa) + mul(pa, qb), qb + qa)
+        if math.isfinite(weighted):
+            return weighted
+        # overflowed products or size sum: the same weighting from scaled sizes and the spread
+        scale = max(qb, qa)
+        wb, wa = qb / scale, qa / scale
+        return pb + (pa - pb) * (wb / (wb + wa))
 
 
 class QuotedSpread(BookMember):
