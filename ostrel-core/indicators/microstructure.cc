@@ -2,6 +2,7 @@
 // list of trade prints. A step that lacks what a member needs yields nothing and leaves the
 // member as it was.
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -133,13 +134,15 @@ class QuotedSpread {
   std::size_t warmup_period() const { return 1; }
 };
 
-// Least-squares slope of cumulative size against distance from the mid over one side's levels;
-// 0 when the fit is degenerate.
-double depth_slope(std::span<const Level> side, double mid, bool bids) {
+// Least-squares slope of cumulative size against distance from the mid over one side's levels,
+// with distances multiplied by 2^-x_exp and cumulative sizes by 2^-y_exp; 0 when the fit is
+// degenerate.
+double scaled_depth_slope(std::span<const Level> side, double mid, bool bids, int x_exp,
+                          int y_exp) {
   double sx = -0.0, sy = -0.0, sxy = -0.0, sxx = -0.0, cum = -0.0;
   for (const Level& l : side) {
-    const double x = bids ? mid - l.price : l.price - mid;
-    cum += l.size;
+    const double x = std::ldexp(bids ? mid - l.price : l.price - mid, -x_exp);
+    cum += std::ldexp(l.size, -y_exp);
     sx += x;
     sy += cum;
     sxy += x * cum;
@@ -149,6 +152,24 @@ double depth_slope(std::span<const Level> side, double mid, bool bids) {
   const double den = n * sxx - sx * sx;
   if (den == 0) return 0.0;
   return (n * sxy - sx * sy) / den;
+}
+
+double depth_slope(std::span<const Level> side, double mid, bool bids) {
+  const double slope = scaled_depth_slope(side, mid, bids, 0, 0);
+  if (!std::isnan(slope)) return slope;
+  // Only overflow makes the fit NaN: distances or cumulative sizes near the top of the double
+  // range overflow their sums, squares and products. The slope is a ratio, so the fit is done
+  // again on both coordinates scaled by powers of two to at most about 1 and scaled back.
+  double x_max = 0, size_max = 0;
+  for (const Level& l : side) {
+    x_max = std::fmax(x_max, std::fabs(bids ? mid - l.price : l.price - mid));
+    size_max = std::fmax(size_max, l.size);
+  }
+  int x_exp = 0, y_exp = 0;
+  std::frexp(x_max, &x_exp);
+  std::frexp(size_max, &y_exp);
+  y_exp += static_cast<int>(std::bit_width(side.size()));  // room for the cumulative sum
+  return std::ldexp(scaled_depth_slope(side, mid, bids, x_exp, y_exp), y_exp - x_exp);
 }
 
 class DepthSlope {

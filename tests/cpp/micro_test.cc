@@ -186,6 +186,29 @@ TEST(Micro, DepthSlopeMidpointSurvivesHugeSlopes) {
   EXPECT_TRUE(close_enough(*v, 1e299 / d, 1e-12)) << *v;
 }
 
+TEST(Micro, DepthSlopeOfBooksNearTheDoubleRange) {
+  // The two-level book of BookSnapshots (slopes 4 and 1.5) with prices scaled by 1e298, where
+  // the squared distances overflow, and with sizes whose cumulative sum overflows.
+  const struct {
+    const char* id;
+    OrderBook book;
+    double want;
+  } cases[] = {
+      {"prices near 1e300", {{{99e298, 2}, {98e298, 4}}, {{101e298, 1}, {103e298, 3}}}, 2.75e-298},
+      {"sizes summing past the range",
+       {{{99, 6e307}, {98, 1.2e308}}, {{101, 3e307}, {103, 9e307}}},
+       (1.2e308 + 4.5e307) / 2},
+  };
+  for (const auto& c : cases) {
+    auto ev = build("DepthSlope", {});
+    Feed f;
+    f.book = c.book;
+    auto v = ev->update(f.ctx());
+    ASSERT_TRUE(v) << c.id;
+    EXPECT_TRUE(close_enough(*v, c.want, 1e-12)) << c.id << ": " << *v;
+  }
+}
+
 TEST(Micro, OrderFlowImbalanceSequence) {
   // period 1: each value is the step's own e.
   struct Step {

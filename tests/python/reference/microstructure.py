@@ -162,21 +162,38 @@ class QuotedSpread(BookMember):
         return div(pa - pb, midpoint(pb, pa)) * 10000
 
 
-def side_slope(levels, g, bid):
-    n = len(levels)
-    sx = sy = sxy = sxx = -0.0
-    y = 0.0
-    for k, (p, s) in enumerate(levels):
-        x = g - p if bid else p - g
-        y = s if k == 0 else y + s
+def fit_slope(xs, sizes):
+    n = len(xs)
+    sx = sy = sxy = sxx = y = -0.0
+    for x, s in zip(xs, sizes):
+        y += s
         sx += x
         sy += y
-        sxy += x * y
-        sxx += x * x
-    den = n * sxx - sx * sx
+        sxy = sxy + mul(x, y)
+        sxx = sxx + mul(x, x)
+    den = mul(n, sxx) - mul(sx, sx)
     if den == 0:
         return 0.0
-    return div(n * sxy - sx * sy, den)
+    if math.isnan(den):
+        return math.nan
+    return div(mul(n, sxy) - mul(sx, sy), den)
+
+
+def side_slope(levels, g, bid):
+    xs = [g - p if bid else p - g for p, _ in levels]
+    sizes = [s for _, s in levels]
+    slope = fit_slope(xs, sizes)
+    if not math.isnan(slope):
+        return slope
+    # NaN only comes from overflowed sums or products: a slope is a ratio, so refit on both
+    # coordinates scaled by powers of two (exactly) to about 1 and scale the slope back
+    ex = math.frexp(max(abs(x) for x in xs))[1]
+    ey = math.frexp(max(sizes))[1] + len(levels).bit_length()
+    slope = fit_slope([math.ldexp(x, -ex) for x in xs], [math.ldexp(s, -ey) for s in sizes])
+    try:
+        return math.ldexp(slope, ey - ex)
+    except OverflowError:
+        return math.copysign(math.inf, slope)
 
 
 class DepthSlope(BookMember):
