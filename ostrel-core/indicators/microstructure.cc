@@ -472,7 +472,9 @@ class AmihudIlliquidity {
         continue;
       }
       const double r = log_return(t.price, prev_);
-      window_.push(std::fabs(r) / (t.price * t.size));
+      // A tiny price times a tiny size can underflow to 0; an unchanged price then still moved
+      // nothing per unit of value, where 0 / 0 would keep the window NaN for `period` trades.
+      window_.push(r == 0 ? 0.0 : std::fabs(r) / (t.price * t.size));
       prev_ = t.price;
       if (window_.full()) {
         last_ = window_.sum() / static_cast<double>(period_);

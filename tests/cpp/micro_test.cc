@@ -637,6 +637,9 @@ TEST(Micro, TradeEdgeCases) {
       {"amihud log return of prices beyond the ratio range",
        run("AmihudIlliquidity", {1}, {{buy(1e300, 1)}, {buy(1e-300, 1e300)}}),
        600 * std::log(10.0)},
+      // 1e-300 * 1e-30 underflows to 0.
+      {"amihud unchanged price with a traded value below the double range",
+       run("AmihudIlliquidity", {1}, {{buy(1e-300, 1)}, {buy(1e-300, 1e-30)}}), 0.0},
       {"trade imbalance all sells", run("TradeImbalance", {2}, {{sell(1, 1)}, {sell(1, 2)}}), -1.0},
       {"trade imbalance zero volume", run("TradeImbalance", {2}, {{sell(1, 0), buy(1, 0)}}), 0.0},
       {"empty step yields nothing", run("CumulativeVolumeDelta", {}, {{buy(1, 2)}, {}}),

@@ -414,7 +414,8 @@ class AmihudIlliquidity(TradeMember):
         ratio = p / self.prev
         # a ratio outside the normal range would lose the finite log return
         r = ln(ratio) if TINY_NORMAL <= ratio <= MAX_FINITE else ln(p) - ln(self.prev)
-        self.win.push(div(abs(r), p * size))
+        # an unchanged price moved nothing even when price x size underflows to 0
+        self.win.push(0.0 if r == 0 else div(abs(r), p * size))
         self.prev = p
         if not self.win.full():
             return None
