@@ -156,9 +156,9 @@ double scaled_depth_slope(std::span<const Level> side, double mid, bool bids, in
 
 double depth_slope(std::span<const Level> side, double mid, bool bids) {
   const double slope = scaled_depth_slope(side, mid, bids, 0, 0);
-  if (!std::isnan(slope)) return slope;
-  // Only overflow makes the fit NaN: distances or cumulative sizes near the top of the double
-  // range overflow their sums, squares and products. The slope is a ratio, so the fit is done
+  if (std::isfinite(slope)) return slope;
+  // Only overflow makes the fit infinite or NaN: distances or cumulative sizes near the top of
+  // the double range overflow their sums, squares and products. The slope is a ratio, so the fit is done
   // again on both coordinates scaled by powers of two to at most about 1 and scaled back.
   double x_max = 0, size_max = 0;
   for (const Level& l : side) {

@@ -198,6 +198,9 @@ TEST(Micro, DepthSlopeOfBooksNearTheDoubleRange) {
       {"sizes summing past the range",
        {{{99, 6e307}, {98, 1.2e308}}, {{101, 3e307}, {103, 9e307}}},
        (1.2e308 + 4.5e307) / 2},
+      // Distances 1 and 2 with cumulative sizes 1e308 and 1.5e308: only the products overflow.
+      {"products past the range", {{{99, 1e308}, {98, 5e307}}, {{101, 1}, {102, 1}}},
+       (5e307 + 1) / 2},
   };
   for (const auto& c : cases) {
     auto ev = build("DepthSlope", {});

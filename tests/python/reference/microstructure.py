@@ -183,9 +183,9 @@ def side_slope(levels, g, bid):
     xs = [g - p if bid else p - g for p, _ in levels]
     sizes = [s for _, s in levels]
     slope = fit_slope(xs, sizes)
-    if not math.isnan(slope):
+    if math.isfinite(slope):
         return slope
-    # NaN only comes from overflowed sums or products: a slope is a ratio, so refit on both
+    # an infinite or NaN fit only comes from overflowed sums or products: a slope is a ratio, so refit on both
     # coordinates scaled by powers of two (exactly) to about 1 and scale the slope back
     ex = math.frexp(max(abs(x) for x in xs))[1]
     ey = math.frexp(max(sizes))[1] + len(levels).bit_length()
