@@ -2,9 +2,11 @@
 // list of trade prints. A step that lacks what a member needs yields nothing and leaves the
 // member as it was.
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 
@@ -110,7 +112,14 @@ class Microprice {
     const double pb = b.bids[0].price, qb = b.bids[0].size;
     const double pa = b.asks[0].price, qa = b.asks[0].size;
     if (qb + qa <= 0) return book_mid(b);
-    return (pb * qa + pa * qb) / (qb + qa);
+    const double weighted = (pb * qa + pa * qb) / (qb + qa);
+    if (std::isfinite(weighted)) return weighted;
+    // Prices or sizes near the top of the double range overflow the products or the size sum
+    // although the micro-price lies between the two best prices. Same weighting, formed from
+    // sizes scaled to at most 1 and the (finite) spread.
+    const double scale = qb > qa ? qb : qa;
+    const double wb = qb / scale, wa = qa / scale;
+    return pb + (pa - pb) * (wb / (wb + wa));
   }
   std::size_t warmup_period() const { return 1; }
 };
@@ -125,13 +134,15 @@ class QuotedSpread {
   std::size_t warmup_period() const { return 1; }
 };
 
-// Least-squares slope of cumulative size against distance from the mid over one side's levels;
-// 0 when the fit is degenerate.
-double depth_slope(std::span<const Level> side, double mid, bool bids) {
+// Least-squares slope of cumulative size against distance from the mid over one side's levels,
+// with distances multiplied by 2^-x_exp and cumulative sizes by 2^-y_exp; 0 when the fit is
+// degenerate.
+double scaled_depth_slope(std::span<const Level> side, double mid, bool bids, int x_exp,
+                          int y_exp) {
   double sx = -0.0, sy = -0.0, sxy = -0.0, sxx = -0.0, cum = -0.0;
   for (const Level& l : side) {
-    const double x = bids ? mid - l.price : l.price - mid;
-    cum += l.size;
+    const double x = std::ldexp(bids ? mid - l.price : l.price - mid, -x_exp);
+    cum += std::ldexp(l.size, -y_exp);
     sx += x;
     sy += cum;
     sxy += x * cum;
@@ -141,6 +152,24 @@ double depth_slope(std::span<const Level> side, double mid, bool bids) {
   const double den = n * sxx - sx * sx;
   if (den == 0) return 0.0;
   return (n * sxy - sx * sy) / den;
+}
+
+double depth_slope(std::span<const Level> side, double mid, bool bids) {
+  const double slope = scaled_depth_slope(side, mid, bids, 0, 0);
+  if (std::isfinite(slope)) return slope;
+  // Only overflow makes the fit infinite or NaN: distances or cumulative sizes near the top of
+  // the double range overflow their sums, squares and products. The slope is a ratio, so the fit is done
+  // again on both coordinates scaled by powers of two to at most about 1 and scaled back.
+  double x_max = 0, size_max = 0;
+  for (const Level& l : side) {
+    x_max = std::fmax(x_max, std::fabs(bids ? mid - l.price : l.price - mid));
+    size_max = std::fmax(size_max, l.size);
+  }
+  int x_exp = 0, y_exp = 0;
+  std::frexp(x_max, &x_exp);
+  std::frexp(size_max, &y_exp);
+  y_exp += static_cast<int>(std::bit_width(side.size()));  // room for the cumulative sum
+  return std::ldexp(scaled_depth_slope(side, mid, bids, x_exp, y_exp), y_exp - x_exp);
 }
 
 class DepthSlope {
@@ -409,6 +438,17 @@ class Pin {
   std::int64_t buys_ = 0;
 };
 
+// ln(p / prev). Prices many orders of magnitude apart overflow the ratio or underflow it (to 0
+// or to a subnormal that has lost digits), which would put an infinite or wrong sample into the
+// window for `period` trades; the difference of the logarithms stays finite and exact there.
+double log_return(double p, double prev) {
+  const double ratio = p / prev;
+  if (!(ratio >= std::numeric_limits<double>::min() &&
+        ratio <= std::numeric_limits<double>::max()))
+    return std::log(p) - std::log(prev);
+  return std::log(ratio);
+}
+
 // Mean absolute log return per unit of traded value over the last `period` trade-to-trade moves.
 class AmihudIlliquidity {
  public:
@@ -431,8 +471,10 @@ class AmihudIlliquidity {
         out.reset();
         continue;
       }
-      const double r = std::log(t.price / prev_);
-      window_.push(std::fabs(r) / (t.price * t.size));
+      const double r = log_return(t.price, prev_);
+      // A tiny price times a tiny size can underflow to 0; an unchanged price then still moved
+      // nothing per unit of value, where 0 / 0 would keep the window NaN for `period` trades.
+      window_.push(r == 0 ? 0.0 : std::fabs(r) / (t.price * t.size));
       prev_ = t.price;
       if (window_.full()) {
         last_ = window_.sum() / static_cast<double>(period_);

@@ -132,6 +132,9 @@ TEST(Micro, BookSnapshots) {
   const OrderBook empty_sizes{{{99, 0}}, {{101, 0}}};
   const OrderBook no_asks{{{99, 2}}, {}};
   const OrderBook one_level{{{99, 2}, {98, 4}}, {{101, 1}}};
+  // pb * qa overflows; the size sum overflows.
+  const OrderBook huge_prices{{{1e308, 3}}, {{1.5e308, 1}}};
+  const OrderBook huge_sizes{{{99, 1.5e308}}, {{101, 1.5e308}}};
   struct Case {
     const char* id;
     const char* name;
@@ -150,6 +153,8 @@ TEST(Micro, BookSnapshots) {
       {"microprice", "Microprice", {}, two_level, (99.0 * 1 + 101.0 * 2) / 3},
       {"microprice zero sizes is mid", "Microprice", {}, empty_sizes, 100},
       {"microprice one side", "Microprice", {}, no_asks, 0},
+      {"microprice of prices near the double range", "Microprice", {}, huge_prices, 1.375e308},
+      {"microprice of overflowing sizes", "Microprice", {}, huge_sizes, 100},
       {"quoted spread bp", "QuotedSpread", {}, two_level, 200},
       {"quoted spread one side", "QuotedSpread", {}, no_asks, 0},
       {"depth slope", "DepthSlope", {}, two_level, 2.75},
@@ -179,6 +184,32 @@ TEST(Micro, DepthSlopeMidpointSurvivesHugeSlopes) {
   auto v = ev->update(f.ctx());
   ASSERT_TRUE(v);
   EXPECT_TRUE(close_enough(*v, 1e299 / d, 1e-12)) << *v;
+}
+
+TEST(Micro, DepthSlopeOfBooksNearTheDoubleRange) {
+  // The two-level book of BookSnapshots (slopes 4 and 1.5) with prices scaled by 1e298, where
+  // the squared distances overflow, and with sizes whose cumulative sum overflows.
+  const struct {
+    const char* id;
+    OrderBook book;
+    double want;
+  } cases[] = {
+      {"prices near 1e300", {{{99e298, 2}, {98e298, 4}}, {{101e298, 1}, {103e298, 3}}}, 2.75e-298},
+      {"sizes summing past the range",
+       {{{99, 6e307}, {98, 1.2e308}}, {{101, 3e307}, {103, 9e307}}},
+       (1.2e308 + 4.5e307) / 2},
+      // Distances 1 and 2 with cumulative sizes 1e308 and 1.5e308: only the products overflow.
+      {"products past the range", {{{99, 1e308}, {98, 5e307}}, {{101, 1}, {102, 1}}},
+       (5e307 + 1) / 2},
+  };
+  for (const auto& c : cases) {
+    auto ev = build("DepthSlope", {});
+    Feed f;
+    f.book = c.book;
+    auto v = ev->update(f.ctx());
+    ASSERT_TRUE(v) << c.id;
+    EXPECT_TRUE(close_enough(*v, c.want, 1e-12)) << c.id << ": " << *v;
+  }
 }
 
 TEST(Micro, OrderFlowImbalanceSequence) {
@@ -605,6 +636,13 @@ TEST(Micro, TradeEdgeCases) {
       {"amihud size 0 repeats the last value",
        run("AmihudIlliquidity", {1}, {{buy(100, 1)}, {buy(110, 2)}, {sell(1, 0)}}),
        std::log(1.1) / 220},
+      // The price ratio 1e-300 / 1e300 underflows to 0; ln would give -inf.
+      {"amihud log return of prices beyond the ratio range",
+       run("AmihudIlliquidity", {1}, {{buy(1e300, 1)}, {buy(1e-300, 1e300)}}),
+       600 * std::log(10.0)},
+      // 1e-300 * 1e-30 underflows to 0.
+      {"amihud unchanged price with a traded value below the double range",
+       run("AmihudIlliquidity", {1}, {{buy(1e-300, 1)}, {buy(1e-300, 1e-30)}}), 0.0},
       {"trade imbalance all sells", run("TradeImbalance", {2}, {{sell(1, 1)}, {sell(1, 2)}}), -1.0},
       {"trade imbalance zero volume", run("TradeImbalance", {2}, {{sell(1, 0), buy(1, 0)}}), 0.0},
       {"empty step yields nothing", run("CumulativeVolumeDelta", {}, {{buy(1, 2)}, {}}),
