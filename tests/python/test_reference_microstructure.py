@@ -20,7 +20,7 @@ sys.path.insert(0, os.path.dirname(__file__))
 
 from ostrel_feature_store._ostrel_feature_store import FeatureStore  # noqa: E402
 from reference import microstructure as ref  # noqa: E402
-from test_reference_moving_averages import render as render_finite  # noqa: E402
+from agreement import render as render_finite  # noqa: E402
 
 STEPS = 2500
 SCALES = (1.0, 1e8, None)

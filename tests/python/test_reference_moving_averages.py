@@ -14,8 +14,7 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
 
-# render stays importable from here: other agreement tests take it from this module.
-from agreement import render, walk_mismatches  # noqa: E402,F401
+from agreement import walk_mismatches  # noqa: E402
 from reference import moving_averages as ref  # noqa: E402
 
 # (name, params); every extra of a multi-output member is read through its own `field` column.
