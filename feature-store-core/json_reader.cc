@@ -290,17 +290,13 @@ Result<std::unique_ptr<JsonDocument>, std::string> JsonDocument::parse(std::stri
   std::unique_ptr<JsonDocument> doc(new JsonDocument());
   doc->dups_ = dups;
   if (text.size() > kMaxText) return std::string("input too large at line 1 column 1");
-  doc->text_.assign(text);
-  const auto fail_at = [&](std::string msg, std::size_t offset, bool is_char) {
-    // A syntax error points at the offending character, which its column counts.
-    const bool counts = is_char && offset < doc->text_.size();
-    return doc->with_position(JsonError{std::move(msg), offset + (counts ? 1 : 0)});
-  };
 
-  // Decoded in place; text_ stays intact for positions. The padding matters: the library's UTF-8
-  // check takes the continuation bytes of a multibyte sequence without looking for the end, so a
-  // text ending inside one would be read past its terminator.
-  std::string scratch(text);
+  // Decoded in place. The padding matters: the library's UTF-8 check takes the continuation bytes
+  // of a multibyte sequence without looking for the end, so a text ending inside one would be
+  // read past its terminator.
+  std::string scratch;
+  scratch.reserve(text.size() + 8);
+  scratch.assign(text);
   scratch.append(8, '\0');
   TextStream stream(scratch.data());
   DocBuilder builder(*doc, stream);
@@ -310,14 +306,33 @@ Result<std::unique_ptr<JsonDocument>, std::string> JsonDocument::parse(std::stri
                               rapidjson::kParseValidateEncodingFlag |
                               rapidjson::kParseNumbersAsStringsFlag;
   rapidjson::ParseResult ok = reader.Parse<kFlags>(stream, builder);
+  const std::size_t stop = stream.Tell();
+
+  // Positions are counted over the text kept here. Reading in place only rewrites string
+  // literals: a closing quote becomes a NUL, which counts the same, and escapes are decoded over
+  // their own bytes, which can add line breaks. Without a backslash the buffer therefore counts
+  // exactly like the input and is kept instead of a second copy of a text that may be hundreds of
+  // megabytes long.
+  if (text.find('\\') == std::string_view::npos) {
+    scratch.resize(text.size());
+    doc->text_ = std::move(scratch);
+  } else {
+    std::string().swap(scratch);
+    doc->text_.assign(text);
+  }
+  const auto fail_at = [&](std::string msg, std::size_t offset, bool is_char) {
+    // A syntax error points at the offending character, which its column counts.
+    const bool counts = is_char && offset < doc->text_.size();
+    return doc->with_position(JsonError{std::move(msg), offset + (counts ? 1 : 0)});
+  };
   if (!ok) {
     if (!builder.error.empty()) return fail_at(builder.error, builder.error_offset, false);
     const bool at_end = ok.Offset() >= doc->text_.size();
     return fail_at(syntax_message(ok.Code(), at_end), ok.Offset(), true);
   }
   // The reader treats a NUL byte as the end of the text; anything but whitespace after the
-  // value, NUL included, is refused here.
-  std::size_t p = stream.Tell();
+  // value, NUL included, is refused here (the bytes after the value were not rewritten).
+  std::size_t p = stop;
   while (p < doc->text_.size()) {
     const char c = doc->text_[p];
     if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
@@ -326,7 +341,8 @@ Result<std::unique_ptr<JsonDocument>, std::string> JsonDocument::parse(std::stri
   }
   doc->nodes_.push_back(builder.stack.front());
   doc->strings_ = std::move(builder.strings);
-  doc->nodes_.shrink_to_fit();
+  // No shrink_to_fit: it would copy every node while both blocks are held, and the unused tail
+  // of the last growth was never written, so it occupies no memory.
   return doc;
 }
 

@@ -154,7 +154,7 @@ class JsonDocument {
   friend struct NodeAccess;
   friend struct DocBuilder;
   JsonDocument() = default;
-  std::string text_;         // a copy of the input, for positions
+  std::string text_;         // the input as read (see parse), for positions
   std::string strings_;      // every decoded string and member name
   std::vector<Node> nodes_;  // children before parents; the root is last
   Duplicates dups_ = Duplicates::LastWins;
