@@ -49,6 +49,9 @@ TEST(JsonReader, SyntaxErrorsCarryTheOffendingCharactersPosition) {
       {"leading zero", "[01]", "(error)"},
       {"raw control character", "\"a\tb\"", "(error)"},
       {"overflowing number", "[1e400]", "number out of range at line 1 column 2"},
+      // Strings are decoded over their own bytes: an escaped line break or character must not
+      // move the positions counted after it.
+      {"escapes before the error", R"(["a\nb\u00e9", x])", "expected value at line 1 column 16"},
   };
   for (const auto& c : cases) {
     const std::string got = parse_error(c.text);
@@ -142,6 +145,12 @@ TEST(JsonReader, DuplicateMembersLastWinsOrRejected) {
   auto e = r.finish();
   ASSERT_TRUE(e);
   EXPECT_EQ(strict->with_position(*e), "duplicate field `a` at line 2 column 9");
+  // Positions taken after the parse still count over the text as written.
+  auto escaped = parse_ok(R"({"s":"\n","a":1,"a":2})", Duplicates::Reject);
+  ASSERT_TRUE(escaped);
+  auto e2 = RecordReader(escaped->root(), "struct AB", kFields).finish();
+  ASSERT_TRUE(e2);
+  EXPECT_EQ(escaped->with_position(*e2), "duplicate field `a` at line 1 column 19");
   // Unknown members may repeat freely.
   auto extra = parse_ok(R"({"a":1,"b":2,"z":1,"z":2})", Duplicates::Reject);
   RecordReader ok(extra->root(), "struct AB", kFields);
