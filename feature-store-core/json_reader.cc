@@ -448,6 +448,38 @@ std::optional<JsonValue> JsonValue::field(std::string_view name) const {
   return std::nullopt;
 }
 
+bool JsonValue::flat_numbers(std::span<const std::string_view> names, std::int64_t& first,
+                             std::span<double> rest) const {
+  const Node& n = node_of(doc_, node_);
+  if ((n.type != Type::Array && n.type != Type::Object) || n.span.count != names.size() ||
+      rest.size() + 1 != names.size())
+    return false;
+  const bool named = n.type == Type::Object;
+  const Node* m = &node_of(doc_, n.span.first);
+  for (std::size_t i = 0; i < names.size(); ++i, ++m) {
+    if (named && NodeAccess::str(doc_, m->key_off, m->key_len) != names[i]) return false;
+    if (i == 0) {
+      if (m->type != Type::Int) return false;
+      first = m->i;
+      continue;
+    }
+    switch (m->type) {
+      case Type::Int:
+        rest[i - 1] = static_cast<double>(m->i);
+        break;
+      case Type::UInt:
+        rest[i - 1] = static_cast<double>(m->u);
+        break;
+      case Type::Float:
+        rest[i - 1] = m->d;
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
 bool JsonValue::as_bool() const { return node_of(doc_, node_).b; }
 
 std::string_view JsonValue::as_string() const {
