@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -171,18 +172,25 @@ int main(int argc, char** argv) {
   auto table = build_table(*universe, *parsed);
   const double eval = seconds_since(t0);
 
-  // The indicators' own cost: the same replays driven directly.
+  // The indicators' own cost: the same replays driven directly, over step contexts made
+  // beforehand (the build makes them too, and that is part of what lies outside the
+  // indicators), in blocks of steps as the build runs them.
   double direct = 0.0, sink = 0.0;
-  for (const Feature& f : parsed->features) {
-    if (f.kind == Feature::Kind::Price) continue;
-    for (const auto& [sym, series] : *universe) {
-      auto ev = reg.build(f.name, f.params);
-      const auto t1 = Clock::now();
-      for (std::size_t i = 0; i < series.candles.size(); ++i) {
-        if (auto v = (*ev)->update(step_context(series, i))) sink += *v;
-      }
-      direct += seconds_since(t1);
+  for (const auto& [sym, series] : *universe) {
+    std::vector<StepContext> contexts(series.candles.size());
+    for (std::size_t i = 0; i < contexts.size(); ++i) contexts[i] = step_context(series, i);
+    std::vector<EvaluatorPtr> evs;
+    for (const Feature& f : parsed->features)
+      if (f.kind != Feature::Kind::Price) evs.push_back(std::move(*reg.build(f.name, f.params)));
+    constexpr std::size_t kBlock = 256;
+    const auto t1 = Clock::now();
+    for (std::size_t b0 = 0; b0 < contexts.size(); b0 += kBlock) {
+      const std::size_t end = std::min(contexts.size(), b0 + kBlock);
+      for (auto& ev : evs)
+        for (std::size_t i = b0; i < end; ++i)
+          if (auto v = ev->update(contexts[i])) sink += *v;
     }
+    direct += seconds_since(t1);
   }
 
   t0 = Clock::now();

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "feature-store-core/labels.h"
 #include "feature-store-core/scaling.h"
@@ -154,45 +157,80 @@ void replay_symbol(const Plan& plan, std::vector<EvaluatorPtr>& evs, const Featu
   table.cells.reserve(table.cells.size() + most_rows * width);
   kept.reserve(most_rows);
 
+  // Per evaluator, once: whether anything reads its extras, and its outputs split into those
+  // taking the value and those taking an extra, so the step loop does no per-output dispatch.
+  struct SlotRoute {
+    std::vector<std::uint32_t> values;                             // features taking the value
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> extras;  // (feature, extra index)
+  };
+  std::vector<SlotRoute> routes(nslots);
+  for (std::size_t s = 0; s < nslots; ++s) {
+    for (std::uint32_t f : plan.slots[s].outputs) {
+      const Output& o = plan.outputs[f];
+      if (o.from == Output::From::Extra)
+        routes[s].extras.emplace_back(f, o.extra);
+      else
+        routes[s].values.push_back(f);
+    }
+  }
+  std::vector<std::uint32_t> prices;  // features copying a raw candle field
+  for (std::size_t f = 0; f < nfeat; ++f) {
+    if (plan.outputs[f].from == Output::From::Price) prices.push_back(static_cast<std::uint32_t>(f));
+    // Nothing ever writes a missing column's cells in the block: they stay NaN.
+    if (plan.outputs[f].from == Output::From::Nothing && !block.empty())
+      std::fill_n(block.begin() + static_cast<std::ptrdiff_t>(f * kBlock), kBlock, kNaN);
+  }
+
   for (std::size_t b0 = 0; b0 < n; b0 += kBlock) {
     const std::size_t len = std::min(kBlock, n - b0);
     for (std::size_t j = 0; j < len; ++j) contexts[j] = step_context(series, b0 + j);
+    for (std::uint32_t f : prices) {
+      const PriceField field = plan.outputs[f].field;
+      double* col = block.data() + f * kBlock;
+      for (std::size_t j = 0; j < len; ++j) col[j] = price_of(series.candles[b0 + j], field);
+    }
     for (std::size_t s = 0; s < nslots; ++s) {
       Evaluator& ev = *evs[s];
-      const std::vector<std::uint32_t>& outs = plan.slots[s].outputs;
+      const SlotRoute& route = routes[s];
+      if (route.extras.empty() && route.values.size() == 1) {
+        // The usual case: one column takes the value.
+        double* col = block.data() + route.values[0] * kBlock;
+        for (std::size_t j = 0; j < len; ++j) {
+          const std::optional<double> v = ev.update(contexts[j]);
+          col[j] = v ? *v : kNaN;
+        }
+        continue;
+      }
       for (std::size_t j = 0; j < len; ++j) {
         // A step without a value publishes nothing for this evaluator: earlier values and
         // extras are not carried over.
-        if (auto v = ev.update(contexts[j])) {
-          const std::span<const double> ex = ev.extras();
-          for (std::uint32_t f : outs) {
-            const Output& o = plan.outputs[f];
-            double x = *v;
-            if (o.from == Output::From::Extra) x = o.extra < ex.size() ? ex[o.extra] : kNaN;
-            block[f * kBlock + j] = x;
-          }
-        } else {
-          for (std::uint32_t f : outs) block[f * kBlock + j] = kNaN;
+        const std::optional<double> v = ev.update(contexts[j]);
+        const double x = v ? *v : kNaN;
+        for (std::uint32_t f : route.values) block[f * kBlock + j] = x;
+        if (route.extras.empty()) continue;
+        if (!v) {
+          for (const auto& e : route.extras) block[e.first * kBlock + j] = kNaN;
+          continue;
         }
+        const std::span<const double> ex = ev.extras();
+        for (const auto& e : route.extras)
+          block[e.first * kBlock + j] = e.second < ex.size() ? ex[e.second] : kNaN;
       }
     }
     for (std::size_t j = 0; j < len; ++j) {
       const std::size_t i = b0 + j;
       const std::size_t at = table.cells.size();
-      table.cells.resize(at + width, kNaN);
+      // Label cells are written once the symbol's rows are final.
+      table.cells.resize(at + width);
       double* row = table.cells.data() + at;
-      bool ready = true;
+      bool missing = false;
+      const double* src = block.data() + j;
       for (std::size_t f = 0; f < nfeat; ++f) {
-        const Output& o = plan.outputs[f];
-        double x = kNaN;
-        if (o.from == Output::From::Price)
-          x = price_of(series.candles[i], o.field);
-        else if (o.from != Output::From::Nothing)
-          x = block[f * kBlock + j];
+        const double x = src[f * kBlock];
         row[f] = x;
-        if (std::isnan(x)) ready = false;  // infinite values count as present
+        missing |= std::isnan(x);  // infinite values count as present
       }
-      if (skip && !ready) {
+      if (skip && missing) {
         table.cells.resize(at);
         continue;
       }

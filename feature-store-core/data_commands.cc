@@ -68,16 +68,25 @@ Result<std::string, StoreError> cmd_labels(FeatureStore& store, const JsonValue&
   return render_json(label_table(std::move(*table), store.spec().features.size()));
 }
 
-Result<std::string, StoreError> cmd_build_batch(FeatureStore& store, const JsonValue& cmd) {
-  auto data = required_arg(cmd, "data");
-  if (!data) return std::move(data.error());
-  auto universe = decode_batch(*data);
-  if (!universe) return parse_error(universe.error());
-  auto format = select_format(store.spec(), cmd);
-  if (!format) return std::move(format.error());
-  auto table = build_table(*universe, store.spec());
+Result<std::string, StoreError> cmd_build_batch(FeatureStore& store,
+                                                std::unique_ptr<JsonDocument> doc) {
+  Result<FeatureTable, StoreError> table = FeatureTable{};
+  OutputFormat format{};
+  {
+    const JsonValue cmd = doc->root();
+    auto data = required_arg(cmd, "data");
+    if (!data) return std::move(data.error());
+    auto universe = decode_batch(*data);
+    if (!universe) return parse_error(universe.error());
+    auto chosen = select_format(store.spec(), cmd);
+    if (!chosen) return std::move(chosen.error());
+    format = *chosen;
+    doc.reset();
+    table = build_table(*universe, store.spec());
+    // The decoded series go out of scope here, before the output is rendered.
+  }
   if (!table) return std::move(table.error());
-  return render(*table, *format);
+  return render(*table, format);
 }
 
 }  // namespace ostrel::store

@@ -36,33 +36,13 @@ Result<T, JsonError> done(const RecordReader& r, T value) {
 // error) goes through the general record reader, which owns the messages.
 bool fast_candle(JsonValue v, Candle& c) {
   double x[5];
-  if (v.is_array()) {
-    if (v.size() != 6) return false;
-    const JsonValue ts = v.index(0);
-    if (ts.type() != JsonValue::Type::Int) return false;
-    for (std::size_t i = 1; i < 6; ++i) {
-      const JsonValue e = v.index(i);
-      if (!e.is_number()) return false;
-      x[i - 1] = *e.f64();
-    }
-    c = {*ts.i64(), x[0], x[1], x[2], x[3], x[4]};
-    return true;
-  }
-  if (v.is_object()) {
-    if (v.size() != 6) return false;
-    for (std::size_t i = 0; i < 6; ++i)
-      if (v.key(i) != kCandleFields[i]) return false;
-    const JsonValue ts = v.member(0);
-    if (ts.type() != JsonValue::Type::Int) return false;
-    for (std::size_t i = 1; i < 6; ++i) {
-      const JsonValue e = v.member(i);
-      if (!e.is_number()) return false;
-      x[i - 1] = *e.f64();
-    }
-    c = {*ts.i64(), x[0], x[1], x[2], x[3], x[4]};
-    return true;
-  }
-  return false;
+  if (!v.flat_numbers(kCandleFields, c.ts, x)) return false;
+  c.open = x[0];
+  c.high = x[1];
+  c.low = x[2];
+  c.close = x[3];
+  c.volume = x[4];
+  return true;
 }
 
 Result<Level, JsonError> decode_level(JsonValue v) {

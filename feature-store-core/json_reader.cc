@@ -55,6 +55,33 @@ bool overflows(std::string_view s) {
   return sig_exp + exp > 0;
 }
 
+// Prices are mostly short decimals such as 101.25. When the digits, read as an integer, stay below
+// 10^15 (exact as a double) and there is no exponent, the value is that integer divided by an
+// exact power of ten, and the one division rounds correctly: the same double the general
+// conversion gives, far cheaper. Anything else (exponents, long literals) returns false. The
+// literal has already been checked against the grammar.
+bool short_decimal(std::string_view t, double& out) {
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  std::size_t p = t[0] == '-' ? 1 : 0;
+  std::uint64_t m = 0;
+  int digits = 0, frac = -1;
+  for (; p < t.size(); ++p) {
+    const char c = t[p];
+    if (c == '.') {
+      frac = 0;
+      continue;
+    }
+    if (c < '0' || c > '9' || digits == 15) return false;
+    m = m * 10 + static_cast<std::uint64_t>(c - '0');
+    ++digits;
+    if (frac >= 0) ++frac;
+  }
+  const double v = static_cast<double>(m) / kPow10[frac < 0 ? 0 : frac];
+  out = t[0] == '-' ? -v : v;
+  return true;
+}
+
 std::string syntax_message(rapidjson::ParseErrorCode code, bool at_end) {
   using namespace rapidjson;
   if (at_end && code != kParseErrorTermination) return "EOF while parsing a value";
@@ -202,7 +229,8 @@ struct DocBuilder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, DocBuilder> 
     // In place, the reader hands over a pointer that depends on how it copies streams; the
     // literal is simply the `len` bytes just read, which reading in place leaves untouched.
     std::string_view t(stream.at(stream.Tell() - len), len);
-    const bool integral = t.find_first_of(".eE") == std::string_view::npos;
+    bool integral = true;
+    for (const char c : t) integral &= c != '.' && c != 'e' && c != 'E';
     // "-0" keeps its sign, so it is held as a floating value (-0.0) rather than integer 0.
     if (integral && t != "-0") {
       if (t[0] == '-') {
@@ -226,6 +254,10 @@ struct DocBuilder : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, DocBuilder> 
       // Integers beyond the 64-bit ranges are read as the nearest double.
     }
     double d = 0;
+    if (short_decimal(t, d)) {
+      add(Type::Float).d = d;
+      return true;
+    }
     auto r = std::from_chars(t.data(), t.data() + t.size(), d);
     if (r.ec == std::errc::result_out_of_range) {
       if (overflows(t)) {
@@ -290,17 +322,13 @@ Result<std::unique_ptr<JsonDocument>, std::string> JsonDocument::parse(std::stri
   std::unique_ptr<JsonDocument> doc(new JsonDocument());
   doc->dups_ = dups;
   if (text.size() > kMaxText) return std::string("input too large at line 1 column 1");
-  doc->text_.assign(text);
-  const auto fail_at = [&](std::string msg, std::size_t offset, bool is_char) {
-    // A syntax error points at the offending character, which its column counts.
-    const bool counts = is_char && offset < doc->text_.size();
-    return doc->with_position(JsonError{std::move(msg), offset + (counts ? 1 : 0)});
-  };
 
-  // Decoded in place; text_ stays intact for positions. The padding matters: the library's UTF-8
-  // check takes the continuation bytes of a multibyte sequence without looking for the end, so a
-  // text ending inside one would be read past its terminator.
-  std::string scratch(text);
+  // Decoded in place. The padding matters: the library's UTF-8 check takes the continuation bytes
+  // of a multibyte sequence without looking for the end, so a text ending inside one would be
+  // read past its terminator.
+  std::string scratch;
+  scratch.reserve(text.size() + 8);
+  scratch.assign(text);
   scratch.append(8, '\0');
   TextStream stream(scratch.data());
   DocBuilder builder(*doc, stream);
@@ -310,14 +338,33 @@ Result<std::unique_ptr<JsonDocument>, std::string> JsonDocument::parse(std::stri
                               rapidjson::kParseValidateEncodingFlag |
                               rapidjson::kParseNumbersAsStringsFlag;
   rapidjson::ParseResult ok = reader.Parse<kFlags>(stream, builder);
+  const std::size_t stop = stream.Tell();
+
+  // Positions are counted over the text kept here. Reading in place only rewrites string
+  // literals: a closing quote becomes a NUL, which counts the same, and escapes are decoded over
+  // their own bytes, which can add line breaks. Without a backslash the buffer therefore counts
+  // exactly like the input and is kept instead of a second copy of a text that may be hundreds of
+  // megabytes long.
+  if (text.find('\\') == std::string_view::npos) {
+    scratch.resize(text.size());
+    doc->text_ = std::move(scratch);
+  } else {
+    std::string().swap(scratch);
+    doc->text_.assign(text);
+  }
+  const auto fail_at = [&](std::string msg, std::size_t offset, bool is_char) {
+    // A syntax error points at the offending character, which its column counts.
+    const bool counts = is_char && offset < doc->text_.size();
+    return doc->with_position(JsonError{std::move(msg), offset + (counts ? 1 : 0)});
+  };
   if (!ok) {
     if (!builder.error.empty()) return fail_at(builder.error, builder.error_offset, false);
     const bool at_end = ok.Offset() >= doc->text_.size();
     return fail_at(syntax_message(ok.Code(), at_end), ok.Offset(), true);
   }
   // The reader treats a NUL byte as the end of the text; anything but whitespace after the
-  // value, NUL included, is refused here.
-  std::size_t p = stream.Tell();
+  // value, NUL included, is refused here (the bytes after the value were not rewritten).
+  std::size_t p = stop;
   while (p < doc->text_.size()) {
     const char c = doc->text_[p];
     if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
@@ -326,7 +373,8 @@ Result<std::unique_ptr<JsonDocument>, std::string> JsonDocument::parse(std::stri
   }
   doc->nodes_.push_back(builder.stack.front());
   doc->strings_ = std::move(builder.strings);
-  doc->nodes_.shrink_to_fit();
+  // No shrink_to_fit: it would copy every node while both blocks are held, and the unused tail
+  // of the last growth was never written, so it occupies no memory.
   return doc;
 }
 
@@ -398,6 +446,38 @@ std::optional<JsonValue> JsonValue::field(std::string_view name) const {
   for (std::size_t i = size(); i-- > 0;)
     if (key(i) == name) return member(i);
   return std::nullopt;
+}
+
+bool JsonValue::flat_numbers(std::span<const std::string_view> names, std::int64_t& first,
+                             std::span<double> rest) const {
+  const Node& n = node_of(doc_, node_);
+  if ((n.type != Type::Array && n.type != Type::Object) || n.span.count != names.size() ||
+      rest.size() + 1 != names.size())
+    return false;
+  const bool named = n.type == Type::Object;
+  const Node* m = &node_of(doc_, n.span.first);
+  for (std::size_t i = 0; i < names.size(); ++i, ++m) {
+    if (named && NodeAccess::str(doc_, m->key_off, m->key_len) != names[i]) return false;
+    if (i == 0) {
+      if (m->type != Type::Int) return false;
+      first = m->i;
+      continue;
+    }
+    switch (m->type) {
+      case Type::Int:
+        rest[i - 1] = static_cast<double>(m->i);
+        break;
+      case Type::UInt:
+        rest[i - 1] = static_cast<double>(m->u);
+        break;
+      case Type::Float:
+        rest[i - 1] = m->d;
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
 }
 
 bool JsonValue::as_bool() const { return node_of(doc_, node_).b; }

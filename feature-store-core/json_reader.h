@@ -91,6 +91,14 @@ class JsonValue {
   // The last member with this name, if any (objects only).
   std::optional<JsonValue> field(std::string_view name) const;
 
+  // A flat record read in one pass, for the hot record kinds: true when this is an array of
+  // exactly names.size() numbers, or an object with exactly those members in that order, whose
+  // first value is an integer literal within i64 and whose others are numbers. `rest` receives
+  // the others as f64. False (outputs unspecified) for any other shape: the caller then decodes
+  // the general way, which owns the messages.
+  bool flat_numbers(std::span<const std::string_view> names, std::int64_t& first,
+                    std::span<double> rest) const;
+
   // Raw accessors (check the type first).
   bool as_bool() const;
   std::string_view as_string() const;
@@ -154,7 +162,7 @@ class JsonDocument {
   friend struct NodeAccess;
   friend struct DocBuilder;
   JsonDocument() = default;
-  std::string text_;         // a copy of the input, for positions
+  std::string text_;         // the input as read (see parse), for positions
   std::string strings_;      // every decoded string and member name
   std::vector<Node> nodes_;  // children before parents; the root is last
   Duplicates dups_ = Duplicates::LastWins;

@@ -52,7 +52,7 @@ Result<std::string, StoreError> FeatureStore::handle_command(std::string_view te
   if (c == "push_batch") return cmd_push_batch(*this, cmd);
   if (c == "build") return cmd_build(*this, cmd);
   if (c == "labels") return cmd_labels(*this, cmd);
-  if (c == "build_batch") return cmd_build_batch(*this, cmd);
+  if (c == "build_batch") return cmd_build_batch(*this, std::move(*doc));
   return StoreError::bad_spec("unknown cmd: " + std::string(c));
 }
 

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace ostrel::store {
 namespace {
@@ -49,6 +52,9 @@ TEST(JsonReader, SyntaxErrorsCarryTheOffendingCharactersPosition) {
       {"leading zero", "[01]", "(error)"},
       {"raw control character", "\"a\tb\"", "(error)"},
       {"overflowing number", "[1e400]", "number out of range at line 1 column 2"},
+      // Strings are decoded over their own bytes: an escaped line break or character must not
+      // move the positions counted after it.
+      {"escapes before the error", R"(["a\nb\u00e9", x])", "expected value at line 1 column 16"},
   };
   for (const auto& c : cases) {
     const std::string got = parse_error(c.text);
@@ -111,6 +117,38 @@ TEST(JsonReader, NumbersKeepTheirLiteralKindAndRoundCorrectly) {
   EXPECT_EQ(a.index(6).i64().error().message, "invalid type: floating point `100.0`, expected i64");
 }
 
+// Every decimal literal, short or long, reads as the correctly rounded double (the one the
+// standard conversion gives), with its sign, whatever path the reader takes for it.
+TEST(JsonReader, DecimalLiteralsMatchTheStandardConversion) {
+  std::mt19937_64 rng(7);
+  std::vector<std::string> lits = {"0.0", "-0.0", "0.1", "101.25", "999999999999999",
+                                    "99999999999999.9", "0.000000000000001", "9999999999999999.5",
+                                    "1234567890123456.7", "0.30000000000000004", "-1.5e0"};
+  for (int k = 0; k < 4000; ++k) {
+    std::string t = rng() % 4 == 0 ? "-" : "";
+    const std::size_t int_digits = 1 + rng() % 12, frac_digits = 1 + rng() % 12;
+    for (std::size_t i = 0; i < int_digits; ++i)
+      t += static_cast<char>('0' + (i == 0 && int_digits > 1 ? 1 + rng() % 9 : rng() % 10));
+    t += '.';
+    for (std::size_t i = 0; i < frac_digits; ++i) t += static_cast<char>('0' + rng() % 10);
+    lits.push_back(t);
+  }
+  std::string text = "[";
+  for (std::size_t i = 0; i < lits.size(); ++i) {
+    if (i) text += ',';
+    text += lits[i];
+  }
+  text += ']';
+  auto doc = parse_ok(text);
+  ASSERT_TRUE(doc);
+  for (std::size_t i = 0; i < lits.size(); ++i) {
+    double want = 0;
+    std::from_chars(lits[i].data(), lits[i].data() + lits[i].size(), want);
+    const double got = *doc->root().index(i).f64();
+    EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << lits[i];
+  }
+}
+
 TEST(JsonReader, NestingIsBounded) {
   const std::size_t max = JsonDocument::kMaxDepth;
   EXPECT_TRUE(
@@ -142,6 +180,12 @@ TEST(JsonReader, DuplicateMembersLastWinsOrRejected) {
   auto e = r.finish();
   ASSERT_TRUE(e);
   EXPECT_EQ(strict->with_position(*e), "duplicate field `a` at line 2 column 9");
+  // Positions taken after the parse still count over the text as written.
+  auto escaped = parse_ok(R"({"s":"\n","a":1,"a":2})", Duplicates::Reject);
+  ASSERT_TRUE(escaped);
+  auto e2 = RecordReader(escaped->root(), "struct AB", kFields).finish();
+  ASSERT_TRUE(e2);
+  EXPECT_EQ(escaped->with_position(*e2), "duplicate field `a` at line 1 column 19");
   // Unknown members may repeat freely.
   auto extra = parse_ok(R"({"a":1,"b":2,"z":1,"z":2})", Duplicates::Reject);
   RecordReader ok(extra->root(), "struct AB", kFields);
@@ -160,7 +204,10 @@ std::string decode(std::string_view text) {
   const std::optional<double> o = r.opt_f64(3);
   if (auto e = r.finish()) return e->message;
   std::string out = std::to_string(x) + "," + std::to_string(n) + "," + s;
-  if (o) out += "," + std::to_string(*o);
+  if (o) {
+    out += ',';
+    out += std::to_string(*o);
+  }
   return out;
 }
 
