@@ -162,17 +162,23 @@ void replay_symbol(const Plan& plan, std::vector<EvaluatorPtr>& evs, const Featu
   struct SlotRoute {
     std::vector<std::uint32_t> values;                             // features taking the value
     std::vector<std::pair<std::uint32_t, std::uint32_t>> extras;  // (feature, extra index)
+    std::size_t extras_read = 0;  // one past the highest extra index any column reads
   };
   std::vector<SlotRoute> routes(nslots);
+  std::size_t most_extras = 0;
   for (std::size_t s = 0; s < nslots; ++s) {
     for (std::uint32_t f : plan.slots[s].outputs) {
       const Output& o = plan.outputs[f];
-      if (o.from == Output::From::Extra)
+      if (o.from == Output::From::Extra) {
         routes[s].extras.emplace_back(f, o.extra);
-      else
+        routes[s].extras_read = std::max<std::size_t>(routes[s].extras_read, o.extra + 1);
+        most_extras = std::max(most_extras, routes[s].extras_read);
+      } else
         routes[s].values.push_back(f);
     }
   }
+  // Where evaluators that feed several columns or extras leave one block's outputs.
+  std::vector<double> values(kBlock), extras(kBlock * most_extras);
   std::vector<std::uint32_t> prices;  // features copying a raw candle field
   for (std::size_t f = 0; f < nfeat; ++f) {
     if (plan.outputs[f].from == Output::From::Price) prices.push_back(static_cast<std::uint32_t>(f));
@@ -192,29 +198,20 @@ void replay_symbol(const Plan& plan, std::vector<EvaluatorPtr>& evs, const Featu
     for (std::size_t s = 0; s < nslots; ++s) {
       Evaluator& ev = *evs[s];
       const SlotRoute& route = routes[s];
+      const std::span<const StepContext> steps(contexts.data(), len);
       if (route.extras.empty() && route.values.size() == 1) {
-        // The usual case: one column takes the value.
-        double* col = block.data() + route.values[0] * kBlock;
-        for (std::size_t j = 0; j < len; ++j) {
-          const std::optional<double> v = ev.update(contexts[j]);
-          col[j] = v ? *v : kNaN;
-        }
+        // The usual case: one column takes the value, written by the evaluator's own loop.
+        ev.update_block(steps, block.data() + route.values[0] * kBlock, nullptr, 0);
         continue;
       }
-      for (std::size_t j = 0; j < len; ++j) {
-        // A step without a value publishes nothing for this evaluator: earlier values and
-        // extras are not carried over.
-        const std::optional<double> v = ev.update(contexts[j]);
-        const double x = v ? *v : kNaN;
-        for (std::uint32_t f : route.values) block[f * kBlock + j] = x;
-        if (route.extras.empty()) continue;
-        if (!v) {
-          for (const auto& e : route.extras) block[e.first * kBlock + j] = kNaN;
-          continue;
-        }
-        const std::span<const double> ex = ev.extras();
-        for (const auto& e : route.extras)
-          block[e.first * kBlock + j] = e.second < ex.size() ? ex[e.second] : kNaN;
+      // A step without a value publishes NaN for the value and every extra: earlier values and
+      // extras are not carried over.
+      const std::size_t nx = route.extras_read;
+      ev.update_block(steps, values.data(), extras.data(), nx);
+      for (std::uint32_t f : route.values) std::copy_n(values.data(), len, block.data() + f * kBlock);
+      for (const auto& e : route.extras) {
+        double* col = block.data() + e.first * kBlock;
+        for (std::size_t k = 0; k < len; ++k) col[k] = extras[k * nx + e.second];
       }
     }
     for (std::size_t j = 0; j < len; ++j) {
