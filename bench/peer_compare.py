@@ -141,13 +141,13 @@ def main() -> int:
              f"Machine: {machine()}.", "",
              f"Each figure is the best of three replays of {args.steps:,} valid candles "
              "(random walk; book, trade, derivatives and cross-section steps for the members that "
-             "read them), in nanoseconds per update through the evaluator interface.", ""]
+             "read them), in nanoseconds per step of thread CPU time.", ""]
     lines += ["## Side by side with the peer batch library", ""]
     if talib is None:
         lines += ["The peer library could not be imported; no side-by-side table.", ""]
     else:
         lines += [f"Peer: the `ta-lib` wheel {talib.__version__} (its C core, batch calls over "
-                  "numpy arrays). Ours: one update per step through the evaluator interface.", "",
+                  "numpy arrays). Ours: one virtual update per step, and the block loop the build runs (one call per 256 steps, identical values).", "",
                   "| member | params | ours ns/update | ours ns/step, build loop | peer ns/step | "
                   "ratio (build loop/peer) |",
                   "|---|---|---:|---:|---:|---:|"]
@@ -175,7 +175,7 @@ def main() -> int:
               "| member | family | example params | ns/update | ns/step, build loop |",
               "|---|---|---|---:|---:|"]
     medians = {}
-    for fam in {f for f, _, _ in every.values()}:
+    for fam in {r[0] for r in every.values()}:
         medians[fam] = statistics.median(r[2] for r in every.values() if r[0] == fam)
     for name, (fam, params, ns, ns_block) in sorted(every.items(), key=lambda kv: (kv[1][0], kv[0])):
         mark = " *" if ns > 5 * medians[fam] else ""  # far above the family's median
