@@ -58,17 +58,24 @@ class Evaluator {
   // them. The state afterwards is the one the same updates made one by one leave.
   virtual void update_block(std::span<const StepContext> steps, double* values, double* extras,
                             std::size_t n_extras) {
-    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     for (std::size_t j = 0; j < steps.size(); ++j) {
       const std::optional<double> v = update(steps[j]);
-      const std::span<const double> e = v ? this->extras() : std::span<const double>();
-      values[j] = v ? *v : kNaN;
-      for (std::size_t k = 0; k < n_extras; ++k)
-        extras[j * n_extras + k] = k < e.size() ? e[k] : kNaN;
+      publish(v, v ? this->extras() : std::span<const double>(), values + j,
+              extras + j * n_extras, n_extras);
     }
   }
   virtual std::size_t warmup_period() const = 0;
   virtual InputKind input_kind() const = 0;
+
+ protected:
+  // Writes one step of update_block's output: the value and the first n_extras extras, NaN for
+  // whatever the step did not produce.
+  static void publish(const std::optional<double>& v, std::span<const double> e, double* value,
+                      double* ex, std::size_t n_extras) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    *value = v ? *v : kNaN;
+    for (std::size_t k = 0; k < n_extras; ++k) ex[k] = v && k < e.size() ? e[k] : kNaN;
+  }
 };
 
 using EvaluatorPtr = std::unique_ptr<Evaluator>;
@@ -96,28 +103,20 @@ class Adapter final : public Evaluator {
 
   void update_block(std::span<const StepContext> steps, double* values, double* extras,
                     std::size_t n_extras) override {
-    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     for (std::size_t j = 0; j < steps.size(); ++j) {
       const std::optional<double> v = step(steps[j]);
-      double* ex = extras + j * n_extras;
-      if (v) {
-        values[j] = *v;
-        if constexpr (HasExtras<Ind>) {
-          const std::span<const double> e = ind_.extras();
-          const std::size_t n = e.size() < n_extras ? e.size() : n_extras;
-          for (std::size_t k = 0; k < n; ++k) ex[k] = e[k];
-          for (std::size_t k = n; k < n_extras; ++k) ex[k] = kNaN;
-        } else {
-          for (std::size_t k = 0; k < n_extras; ++k) ex[k] = kNaN;
-        }
-      } else {
-        values[j] = kNaN;
-        for (std::size_t k = 0; k < n_extras; ++k) ex[k] = kNaN;
-      }
+      publish(v, v ? own_extras() : std::span<const double>(), values + j,
+              extras + j * n_extras, n_extras);
     }
   }
 
-  std::span<const double> extras() const override {
+  std::span<const double> extras() const override { return own_extras(); }
+
+  std::size_t warmup_period() const override { return ind_.warmup_period(); }
+  InputKind input_kind() const override { return Ind::kInput; }
+
+ private:
+  std::span<const double> own_extras() const {
     if constexpr (HasExtras<Ind>) {
       return ind_.extras();
     } else {
@@ -125,10 +124,6 @@ class Adapter final : public Evaluator {
     }
   }
 
-  std::size_t warmup_period() const override { return ind_.warmup_period(); }
-  InputKind input_kind() const override { return Ind::kInput; }
-
- private:
   // Input acceptance of the kind, then the indicator; non-virtual so the block loop inlines it.
   std::optional<double> step(const StepContext& s) {
     constexpr InputKind k = Ind::kInput;
